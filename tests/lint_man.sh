@@ -1,0 +1,12 @@
+#!/bin/sh
+# Fails, showing what was said, if the manual page draws any warning from
+# groff, or from mandoc where it is installed.
+page=$1
+status=0
+out=$(groff -ww -mandoc -z "$page" 2>&1) || status=1
+[ -n "$out" ] && { printf '%s\n' "$out"; status=1; }
+if command -v mandoc >/dev/null 2>&1; then
+	out=$(mandoc -Tlint -W warning "$page" 2>&1) || status=1
+	[ -n "$out" ] && { printf '%s\n' "$out"; status=1; }
+fi
+exit $status
