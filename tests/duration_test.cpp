@@ -57,10 +57,10 @@ INSTANTIATE_TEST_SUITE_P(Table, ParseDuration, testing::Values(
     Conversion{"-2147483648", INT_MIN},
     Conversion{"-2147483649", INT_MIN},
     Conversion{"-99999999999999999999999999999999", INT_MIN}),
-    [](const testing::TestParamInfo<Conversion> &info) {
+    [](const testing::TestParamInfo<Conversion> &param) {
 	    /* The index keeps names unique; the text's letters make them readable. */
-	    std::string name = std::to_string(info.index) + "_";
-	    for (const char *p = info.param.text; *p != '\0'; p++)
+	    std::string name = std::to_string(param.index) + "_";
+	    for (const char *p = param.param.text; *p != '\0'; p++)
 		    name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
 	    return name;
     });

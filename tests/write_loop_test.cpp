@@ -180,8 +180,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, WriteLoop, testing::Values(
         {far, far + 2 * ticks, far + 3 * ticks}, 2},
     Case{"LargestDurationIsReachable", INT_MAX,
         {far, far + int_max_seconds - 1, far + int_max_seconds}, 2}),
-    [](const testing::TestParamInfo<Case> &info) {
-	    return std::string(info.param.name);
+    [](const testing::TestParamInfo<Case> &param) {
+	    return std::string(param.param.name);
     });
 
 TEST(WriteLoopClock, FailureEndsTheRun)
