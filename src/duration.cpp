@@ -31,11 +31,12 @@ parse_duration(const char *text)
 	 * is past what either end of int can hold; the remaining digits only
 	 * confirm that the value saturates.
 	 */
+	constexpr long long base = 10;
 	constexpr long long limit = static_cast<long long>(INT_MAX) + 1;
 	long long magnitude = 0;
 	for (; is_digit(*text); text++) {
 		if (magnitude <= limit)
-			magnitude = magnitude * 10 + (*text - '0');
+			magnitude = magnitude * base + (*text - '0');
 	}
 
 	if (negative)

@@ -1,5 +1,6 @@
 #include "write_loop.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 
@@ -19,9 +20,11 @@ static constexpr int fragments_per_line = 100;
  * difference of two readings is taken in clock_t, which is 64 bits wide
  * here, so that durations up to the largest int can be reached.
  */
-static_assert(sizeof(std::clock_t) >= 8, "clock_t must hold 64-bit tick counts");
-static_assert(CLOCKS_PER_SEC == 1000000, "the processor clock counts microseconds");
 static constexpr double ticks_per_second = 1000000.0;
+static_assert(sizeof(std::clock_t) >= sizeof(std::int64_t),
+    "clock_t must hold 64-bit tick counts");
+static_assert(CLOCKS_PER_SEC == ticks_per_second,
+    "the processor clock counts microseconds");
 static constexpr std::clock_t clock_failed = static_cast<std::clock_t>(-1);
 
 static void
