@@ -1,0 +1,15 @@
+#ifndef CPUSPEND_BENCH_RUN_H
+#define CPUSPEND_BENCH_RUN_H
+
+/* One run of the built cpuspend, as the kernel accounted for it. */
+struct Usage {
+	double cpu_seconds;      /* user + system */
+	long max_rss_kib;        /* peak resident set */
+	long long bytes_written; /* wchar: every byte handed to write(2) */
+	int status;              /* as from wait4 */
+};
+
+/* Runs cpuspend with argv (argv[0] first, null-terminated), output discarded. */
+Usage run_cpuspend(const char *const argv[]);
+
+#endif
