@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <stdexcept>
+#include <string>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -126,9 +127,33 @@ Child::signal(int sig) const
 	kill(pid_, sig);
 }
 
+/* The kernel's count of bytes written (wchar), while the child is a zombie. */
+static long long
+bytes_written(pid_t pid)
+{
+	const int fd = open(("/proc/" + std::to_string(pid) + "/io").c_str(),
+	    O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return -1;
+	const std::string io = contents(fd);
+	close(fd);
+	const std::string name = "wchar: ";
+	const std::size_t field = io.find(name);
+	return field == std::string::npos ? -1 :
+	    std::strtoll(io.c_str() + field + name.size(), nullptr, 10);
+}
+
 Outcome
 Child::wait()
 {
+	siginfo_t info{};
+	while (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT) < 0) {
+		if (errno != EINTR)
+			throw std::runtime_error("waitid failed");
+	}
+	Outcome outcome;
+	outcome.bytes_written = bytes_written(pid_);
+
 	int status = 0;
 	rusage usage{};
 	while (wait4(pid_, &status, 0, &usage) < 0) {
@@ -137,7 +162,6 @@ Child::wait()
 	}
 	reaped_ = true;
 
-	Outcome outcome;
 	outcome.pid = pid_;
 	if (WIFEXITED(status))
 		outcome.exit_status = WEXITSTATUS(status);
@@ -153,6 +177,15 @@ Outcome
 run_cpuspend(const std::vector<std::string> &args, const Launch &launch)
 {
 	return Child(args, launch).wait();
+}
+
+double
+lines_written(const Outcome &run)
+{
+	constexpr double line_bytes = 1001;
+	const auto bytes = run.bytes_written -
+	    static_cast<long long>(run.out.size() + run.err.size());
+	return static_cast<double>(bytes) / line_bytes;
 }
 
 static std::string

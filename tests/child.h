@@ -19,6 +19,7 @@ struct Outcome {
 	std::string out;
 	std::string err;
 	double cpu_seconds = 0; /* user + system, from wait4 */
+	long long bytes_written = -1; /* every byte handed to write(2) */
 };
 
 struct Launch {
@@ -52,6 +53,12 @@ private:
 };
 
 Outcome run_cpuspend(const std::vector<std::string> &args, const Launch &launch = {});
+
+/*
+ * Lines written to /dev/null: the bytes written less the captured output,
+ * in 1001-byte lines.  A part of a line comes out as a fraction.
+ */
+double lines_written(const Outcome &run);
 
 /* The two reports of a completed run of the process pid. */
 std::string start_report(pid_t pid);

@@ -28,13 +28,19 @@ describe(const Args &args)
 	return text;
 }
 
-/* A run that starts, writes and finishes, with nothing on standard error. */
+/*
+ * A run that starts, writes whole lines and finishes, with nothing on
+ * standard error.
+ */
 void
 expect_completed(const Outcome &run)
 {
 	EXPECT_EQ(run.exit_status, 0);
 	EXPECT_EQ(run.out, start_report(run.pid) + finish_report(run.pid));
 	EXPECT_EQ(run.err, "");
+	const double lines = lines_written(run);
+	EXPECT_GE(lines, 1);
+	EXPECT_EQ(lines, static_cast<double>(static_cast<long long>(lines)));
 }
 
 TEST(Program, RejectsAnyOtherFirstArgument)
@@ -50,6 +56,7 @@ TEST(Program, RejectsAnyOtherFirstArgument)
 		EXPECT_EQ(run.exit_status, 1);
 		EXPECT_EQ(run.out, "");
 		EXPECT_EQ(run.err, "Illegal flag: `" + args[0] + "'\n");
+		EXPECT_EQ(lines_written(run), 0);
 	}
 }
 
@@ -65,6 +72,7 @@ TEST(Program, DurationsOfZeroOrLessFinishAtOnce)
 		SCOPED_TRACE(describe(args));
 		const Outcome run = run_cpuspend(args);
 		expect_completed(run);
+		EXPECT_EQ(lines_written(run), 1);
 		/* One line costs microseconds; a bound this loose only catches a real run. */
 		EXPECT_LT(run.cpu_seconds, 0.5);
 	}
@@ -147,18 +155,22 @@ TEST(Program, UnopenableDeviceIsReportedFirst)
 		EXPECT_EQ(run.exit_status, 1);
 		EXPECT_EQ(run.out, "");
 		EXPECT_EQ(run.err, "cpuspend: /dev/null: Permission denied\n");
+		EXPECT_EQ(lines_written(run), 0);
 	}
 }
 
 TEST(Program, UnreadableClockFailsTheRun)
 {
-	/* The clock fails at the start reading, or after a line. */
-	for (const char *what : {"clock", "clock-after-1"}) {
+	/* The clock fails at the start reading, or after the first line. */
+	const std::vector<std::pair<std::string, int>> cases = {
+	    {"clock", 0}, {"clock-after-1", 1}};
+	for (const auto &[what, lines] : cases) {
 		SCOPED_TRACE(what);
-		const Outcome run = run_cpuspend({"-seconds", "0"}, fault(what));
+		const Outcome run = run_cpuspend({"-seconds", "5"}, fault(what));
 		EXPECT_EQ(run.exit_status, 1);
 		EXPECT_EQ(run.out, start_report(run.pid));
 		EXPECT_EQ(run.err, "cpuspend: cannot read the processor clock\n");
+		EXPECT_EQ(lines_written(run), lines);
 	}
 }
 

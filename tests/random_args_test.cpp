@@ -133,10 +133,12 @@ TEST(RandomArguments, EndCleanlyWithTheRightOutput)
 			EXPECT_EQ(run.exit_status, 0);
 			EXPECT_EQ(run.out, start_report(run.pid) + finish_report(run.pid));
 			EXPECT_EQ(run.err, "");
+			EXPECT_EQ(lines_written(run), 1);
 		} else {
 			EXPECT_EQ(run.exit_status, 1);
 			EXPECT_EQ(run.out, "");
 			EXPECT_EQ(run.err, "Illegal flag: `" + args[0] + "'\n");
+			EXPECT_EQ(lines_written(run), 0);
 		}
 	}
 }
