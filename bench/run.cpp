@@ -41,38 +41,19 @@ proc_field(pid_t pid, const char *file, const char *name)
 	return value;
 }
 
-/*
- * The child is traced only to be stopped once at its exit, while its memory
- * and counters are still there to read: the rusage high-water mark would
- * also count the launcher's memory from before the exec.
- */
-Usage
-run_cpuspend(const char *const argv[])
+/* Stops a traced child at its exit, reads its peak memory there, and reaps it. */
+static void
+watch_exit(pid_t pid, Usage &usage, int &status, rusage &ru)
 {
-	const pid_t pid = fork();
-	if (pid < 0)
-		throw std::runtime_error("fork failed");
-	if (pid == 0) {
-		const int null = open("/dev/null", O_WRONLY);
-		if (null < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0 ||
-		    ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) < 0)
-			_exit(126);
-		execve(CPUSPEND_BINARY, const_cast<char *const *>(argv), environ);
-		_exit(127);
-	}
-
-	int status = 0;
 	waitpid(pid, &status, 0); /* stopped at the exec */
 	ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL);
-	Usage usage{};
-	rusage ru{};
 	int deliver = 0;
 	for (;;) {
 		ptrace(PTRACE_CONT, pid, nullptr, deliver);
 		if (wait4(pid, &status, 0, &ru) < 0)
 			throw std::runtime_error("wait4 failed");
 		if (!WIFSTOPPED(status))
-			break;
+			return;
 		deliver = 0;
 		if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
 			usage.bytes_written = proc_field(pid, "io", "wchar");
@@ -81,7 +62,41 @@ run_cpuspend(const char *const argv[])
 			deliver = WSTOPSIG(status);
 		}
 	}
+}
 
+/*
+ * Tracing costs the child processor time at its exit stop, so it is used
+ * only when memory is asked for: the rusage high-water mark would also count
+ * the launcher's memory from before the exec.
+ */
+Usage
+run_cpuspend(const char *const argv[], bool measure_memory)
+{
+	const pid_t pid = fork();
+	if (pid < 0)
+		throw std::runtime_error("fork failed");
+	if (pid == 0) {
+		const int null = open("/dev/null", O_WRONLY);
+		if (null < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0)
+			_exit(126);
+		if (measure_memory && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) < 0)
+			_exit(126);
+		execve(CPUSPEND_BINARY, const_cast<char *const *>(argv), environ);
+		_exit(127);
+	}
+
+	Usage usage{};
+	usage.max_rss_kib = -1;
+	int status = 0;
+	rusage ru{};
+	if (measure_memory) {
+		watch_exit(pid, usage, status, ru);
+	} else {
+		siginfo_t info{};
+		waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
+		usage.bytes_written = proc_field(pid, "io", "wchar");
+		wait4(pid, &status, 0, &ru);
+	}
 	usage.status = status;
 	usage.cpu_seconds = seconds(ru.ru_utime) + seconds(ru.ru_stime);
 	return usage;
