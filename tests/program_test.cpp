@@ -5,6 +5,7 @@
  */
 
 #include "child.h"
+#include "expect.h"
 
 #include <gtest/gtest.h>
 
@@ -19,30 +20,6 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-std::string
-describe(const Args &args)
-{
-	std::string text = "cpuspend";
-	for (const std::string &arg : args)
-		text += " '" + arg + "'";
-	return text;
-}
-
-/*
- * A run that starts, writes whole lines and finishes, with nothing on
- * standard error.
- */
-void
-expect_completed(const Outcome &run)
-{
-	EXPECT_EQ(run.exit_status, 0);
-	EXPECT_EQ(run.out, start_report(run.pid) + finish_report(run.pid));
-	EXPECT_EQ(run.err, "");
-	const double lines = lines_written(run);
-	EXPECT_GE(lines, 1);
-	EXPECT_EQ(lines, static_cast<double>(static_cast<long long>(lines)));
-}
-
 TEST(Program, RejectsAnyOtherFirstArgument)
 {
 	const std::vector<Args> cases = {
@@ -52,11 +29,7 @@ TEST(Program, RejectsAnyOtherFirstArgument)
 	};
 	for (const Args &args : cases) {
 		SCOPED_TRACE(describe(args));
-		const Outcome run = run_cpuspend(args);
-		EXPECT_EQ(run.exit_status, 1);
-		EXPECT_EQ(run.out, "");
-		EXPECT_EQ(run.err, "Illegal flag: `" + args[0] + "'\n");
-		EXPECT_EQ(lines_written(run), 0);
+		expect_rejected(run_cpuspend(args), args[0]);
 	}
 }
 
@@ -83,28 +56,26 @@ constexpr double overshoot = 0.25;
 
 TEST(Program, RunLastsItsDurationInProcessorTime)
 {
-	const std::vector<std::pair<Args, double>> cases = {
-	    {{"-seconds", "1"}, 1},
-	    {{"-seconds", "2", "further", "-seconds"}, 2},
-	    {{}, 5},
+	struct Case {
+		Args args;
+		bool empty_argv; /* exec with no argv[0] at all */
+		double duration;
 	};
-	for (const auto &[args, duration] : cases) {
-		SCOPED_TRACE(describe(args));
-		const Outcome run = run_cpuspend(args);
+	const std::vector<Case> cases = {
+	    {{"-seconds", "1"}, false, 1},
+	    {{"-seconds", "2", "further", "-seconds"}, false, 2},
+	    {{}, false, 5},
+	    {{}, true, 5},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(describe(c.args) + (c.empty_argv ? " (empty argv)" : ""));
+		Launch launch;
+		launch.empty_argv = c.empty_argv;
+		const Outcome run = run_cpuspend(c.args, launch);
 		expect_completed(run);
-		EXPECT_GE(run.cpu_seconds, duration - 0.001);
-		EXPECT_LT(run.cpu_seconds, duration + overshoot);
+		EXPECT_GE(run.cpu_seconds, c.duration - 0.001);
+		EXPECT_LT(run.cpu_seconds, c.duration + overshoot);
 	}
-}
-
-TEST(Program, EmptyArgumentListRunsTheDefault)
-{
-	Launch launch;
-	launch.empty_argv = true;
-	const Outcome run = run_cpuspend({}, launch);
-	expect_completed(run);
-	EXPECT_GE(run.cpu_seconds, 5 - 0.001);
-	EXPECT_LT(run.cpu_seconds, 5 + overshoot);
 }
 
 TEST(Program, HugeDurationsSaturateInsteadOfWrapping)

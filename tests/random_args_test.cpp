@@ -7,6 +7,7 @@
  */
 
 #include "child.h"
+#include "expect.h"
 
 #include <gtest/gtest.h>
 
@@ -110,10 +111,7 @@ TEST(RandomArguments, EndCleanlyWithTheRightOutput)
 
 	for (int i = 0; i < cases; i++) {
 		const Args args = generate.args();
-		std::string shown;
-		for (const std::string &arg : args)
-			shown += " [" + arg + "]";
-		SCOPED_TRACE("case " + std::to_string(i) + ":" + shown);
+		SCOPED_TRACE("case " + std::to_string(i) + ": " + describe(args));
 
 		Child child(args);
 		const bool flag = args[0] == "-seconds";
@@ -130,15 +128,10 @@ TEST(RandomArguments, EndCleanlyWithTheRightOutput)
 		EXPECT_EQ(run.signal, 0);
 		EXPECT_LT(run.cpu_seconds, 0.5);
 		if (flag) {
-			EXPECT_EQ(run.exit_status, 0);
-			EXPECT_EQ(run.out, start_report(run.pid) + finish_report(run.pid));
-			EXPECT_EQ(run.err, "");
+			expect_completed(run);
 			EXPECT_EQ(lines_written(run), 1);
 		} else {
-			EXPECT_EQ(run.exit_status, 1);
-			EXPECT_EQ(run.out, "");
-			EXPECT_EQ(run.err, "Illegal flag: `" + args[0] + "'\n");
-			EXPECT_EQ(lines_written(run), 0);
+			expect_rejected(run, args[0]);
 		}
 	}
 }
