@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * Runs the built cpuspend and reports, from the kernel's accounting of each
  * run (wait4 and /proc/PID/io), what a user of the load cares about: how
@@ -5,7 +6,7 @@
  * what start-up costs, and how much memory a copy holds.
  */
 
-#include "run.h"
+#include "launch.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -13,7 +14,6 @@
 
 #include <sys/utsname.h>
 
-static constexpr long long line_bytes = 1001;
 static constexpr int start_up_runs = 50;
 static constexpr int timed_runs = 3;
 
@@ -47,22 +47,20 @@ main()
 	print_machine();
 
 	std::vector<double> start_up;
-	const char *const zero[] = {"cpuspend", "-seconds", "0", nullptr};
+	const Args zero = {"-seconds", "0"};
 	for (int i = 0; i < start_up_runs; i++)
 		start_up.push_back(run_cpuspend(zero).cpu_seconds);
 	std::printf("start-up, a one-line run: %.2f ms of processor time "
 	    "(median of %d)\n", median(start_up) * 1e3, start_up_runs);
 
-	const char *const one[] = {"cpuspend", "-seconds", "1", nullptr};
-	const char *const five[] = {"cpuspend", "-seconds", "5", nullptr};
-	for (const auto &[argv, duration] : {std::pair{one, 1}, std::pair{five, 5}}) {
+	const Args five = {"-seconds", "5"};
+	for (const auto &[args, duration] : {std::pair{Args{"-seconds", "1"}, 1},
+	    std::pair{five, 5}}) {
 		std::vector<double> past, rate;
 		for (int i = 0; i < timed_runs; i++) {
-			const Usage usage = run_cpuspend(argv);
-			past.push_back(usage.cpu_seconds - duration);
-			/* The reports are shorter than a line, so division drops them. */
-			rate.push_back(static_cast<double>(usage.bytes_written / line_bytes) /
-			    usage.cpu_seconds);
+			const Outcome run = run_cpuspend(args);
+			past.push_back(run.cpu_seconds - duration);
+			rate.push_back(lines_written(run) / run.cpu_seconds);
 		}
 		std::printf("-seconds %d: %.0f lines per processor second, "
 		    "%.2f ms past the duration (median of %d, worst %.2f ms)\n",
@@ -71,9 +69,11 @@ main()
 	}
 
 	/* A longer run, to show that memory does not grow with the duration. */
-	for (const char *const *argv : {zero, five}) {
-		std::printf("peak resident memory, %s %s: %ld KiB\n", argv[1], argv[2],
-		    run_cpuspend(argv, true).max_rss_kib);
+	Launch traced;
+	traced.measure_memory = true;
+	for (const Args &args : {zero, five}) {
+		std::printf("peak resident memory, %s: %ld KiB\n", describe(args).c_str(),
+		    run_cpuspend(args, traced).max_rss_kib);
 	}
 	return 0;
 }

@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: ISC
 /*
  * Processor cost of the work and of the program around it.  Google Benchmark
  * times processor time here, which is what cpuspend itself spends.
  */
 
 #include "write_loop.h"
-#include "run.h"
+#include "launch.h"
 
 #include <benchmark/benchmark.h>
 
@@ -33,11 +34,8 @@ BENCHMARK(BM_OneLine);
 static void
 BM_StartUp(benchmark::State &state)
 {
-	const char *const argv[] = {"cpuspend", "-seconds", "0", nullptr};
-	for (auto _ : state) {
-		const Usage usage = run_cpuspend(argv);
-		state.SetIterationTime(usage.cpu_seconds);
-	}
+	for (auto _ : state)
+		state.SetIterationTime(run_cpuspend({"-seconds", "0"}).cpu_seconds);
 }
 BENCHMARK(BM_StartUp)->UseManualTime()->Unit(benchmark::kMicrosecond);
 

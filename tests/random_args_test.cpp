@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * Many generated command lines against the built program: random bytes, huge
  * and signed numbers, empty strings and missing values.  Each must end with
@@ -6,8 +7,8 @@
  * independent statement of the conversion rule.
  */
 
-#include "child.h"
 #include "expect.h"
+#include "launch.h"
 
 #include <gtest/gtest.h>
 
@@ -20,8 +21,6 @@
 #include <vector>
 
 namespace {
-
-using Args = std::vector<std::string>;
 
 class Generator {
 public:
