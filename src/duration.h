@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #ifndef CPUSPEND_DURATION_H
 #define CPUSPEND_DURATION_H
 

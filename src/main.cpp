@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * cpuspend: spend a set amount of this process's own processor time writing
  * fixed lines to /dev/null, with a start and a finish report that carry the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "write_loop.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #ifndef CPUSPEND_WRITE_LOOP_H
 #define CPUSPEND_WRITE_LOOP_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "duration.h"
 
 #include <gtest/gtest.h>

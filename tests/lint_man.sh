@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # Fails, showing what was said, if the manual page draws any warning from
 # groff, or from mandoc where it is installed.
 page=$1
