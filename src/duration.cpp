@@ -2,45 +2,20 @@
 #include "duration.h"
 
 #include <climits>
-
-/* The white space of the C locale, the only one this program runs in. */
-static bool
-is_space(char c)
-{
-	return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
-	    c == '\r';
-}
-
-static bool
-is_digit(char c)
-{
-	return c >= '0' && c <= '9';
-}
+#include <cstdlib>
 
 int
 parse_duration(const char *text)
 {
-	while (is_space(*text))
-		text++;
-
-	bool negative = false;
-	if (*text == '+' || *text == '-')
-		negative = *text++ == '-';
-
 	/*
-	 * Accumulate the magnitude in a wider type and stop growing it once it
-	 * is past what either end of int can hold; the remaining digits only
-	 * confirm that the value saturates.
+	 * strtol reads what atoi reads, and on overflow returns LONG_MAX or
+	 * LONG_MIN instead of an undefined value, so clamping to int is enough
+	 * to saturate.
 	 */
-	constexpr long long base = 10;
-	constexpr long long limit = static_cast<long long>(INT_MAX) + 1;
-	long long magnitude = 0;
-	for (; is_digit(*text); text++) {
-		if (magnitude <= limit)
-			magnitude = magnitude * base + (*text - '0');
-	}
-
-	if (negative)
-		return magnitude >= limit ? INT_MIN : static_cast<int>(-magnitude);
-	return magnitude > INT_MAX ? INT_MAX : static_cast<int>(magnitude);
+	const long value = std::strtol(text, nullptr, 10);
+	if (value > INT_MAX)
+		return INT_MAX;
+	if (value < INT_MIN)
+		return INT_MIN;
+	return static_cast<int>(value);
 }
