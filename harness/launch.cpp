@@ -1,107 +1,68 @@
 // SPDX-License-Identifier: ISC
 #include "launch.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <stdexcept>
-#include <string>
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
-#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 extern char **environ;
 
-static int
-memory_file(const char *name)
-{
-	const int fd = memfd_create(name, MFD_CLOEXEC);
-	if (fd < 0)
-		throw std::runtime_error("memfd_create failed");
-	return fd;
-}
+/* How often a wait for processor time looks at the child's clock. */
+constexpr double cpu_poll_seconds = 0.005;
 
 static std::string
 contents(int fd)
 {
 	std::string data;
 	char buffer[4096];
-	lseek(fd, 0, SEEK_SET);
 	ssize_t n;
+	lseek(fd, 0, SEEK_SET);
 	while ((n = read(fd, buffer, sizeof buffer)) > 0)
 		data.append(buffer, static_cast<std::size_t>(n));
 	return data;
 }
 
 static double
-seconds(const timeval &tv)
+clock_seconds(clockid_t id)
 {
-	return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6;
-}
-
-static double
-seconds(const timespec &ts)
-{
+	timespec ts{};
+	if (clock_gettime(id, &ts) != 0)
+		return -1;
 	return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-static double
-monotonic_now()
-{
-	timespec ts{};
-	clock_gettime(CLOCK_MONOTONIC, &ts);
-	return seconds(ts);
-}
-
-/* Reads the first "name: number" line of /proc/PID/file, or -1. */
+/* The number after "name:" in /proc/PID/file, or -1. */
 static long long
-proc_field(pid_t pid, const char *file, const char *name)
+proc_field(pid_t pid, const char *file, const std::string &name)
 {
-	char path[64];
-	std::snprintf(path, sizeof path, "/proc/%d/%s", static_cast<int>(pid), file);
-	std::FILE *in = std::fopen(path, "r");
-	if (in == nullptr)
+	const std::string path = "/proc/" + std::to_string(pid) + "/" + file;
+	const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
 		return -1;
-	long long value = -1;
-	const std::size_t length = std::strlen(name);
-	char line[256];
-	while (std::fgets(line, sizeof line, in) != nullptr) {
-		if (std::strncmp(line, name, length) == 0 && line[length] == ':') {
-			std::sscanf(line + length + 1, "%lld", &value);
-			break;
-		}
-	}
-	std::fclose(in);
-	return value;
+	const std::string text = "\n" + contents(fd);
+	close(fd);
+	const std::size_t at = text.find("\n" + name + ":");
+	return at == std::string::npos ? -1 : std::atoll(&text[at + name.size() + 2]);
 }
 
-/* The write accounting is complete once the child is a zombie or at its exit stop. */
-static void
-read_io(pid_t pid, Outcome &outcome)
+/* Pointers to the strings, then to those of more, ending in a null pointer. */
+static std::vector<char *>
+pointers(Args &strings, char **more)
 {
-	outcome.bytes_written = proc_field(pid, "io", "wchar");
-	outcome.write_calls = proc_field(pid, "io", "syscw");
-}
-
-/*
- * SIGCHLD stays blocked in the launcher so that sigtimedwait can sleep until
- * a child changes state or the limit passes, with no wake-up lost between
- * looking and sleeping.
- */
-static sigset_t
-child_signals()
-{
-	sigset_t set;
-	sigemptyset(&set);
-	sigaddset(&set, SIGCHLD);
-	return set;
+	std::vector<char *> list;
+	for (std::string &s : strings)
+		list.push_back(s.data());
+	while (more != nullptr && *more != nullptr)
+		list.push_back(*more++);
+	list.push_back(nullptr);
+	return list;
 }
 
 std::string
@@ -113,38 +74,32 @@ describe(const Args &args)
 	return text;
 }
 
+/*
+ * SIGCHLD stays blocked in the launcher from the first fork on, so that
+ * sigtimedwait sleeps until a child exits or the time passes, with no
+ * wake-up lost in between; the child gets the old mask back.
+ */
 Child::Child(const Args &args, const Launch &launch)
     : command_(describe(args) + (launch.empty_argv ? " (empty argv)" : "")),
-      traced_(launch.measure_memory),
-      deadline_(monotonic_now() + launch.wall_limit)
+      deadline_(clock_seconds(CLOCK_MONOTONIC) + launch.wall_limit),
+      out_fd_(memfd_create("stdout", MFD_CLOEXEC)),
+      err_fd_(memfd_create("stderr", MFD_CLOEXEC))
 {
-	/* Everything the child needs is built before the fork. */
-	std::string program = CPUSPEND_BINARY;
-	Args arg_copies(args);
-	std::vector<char *> argv;
+	Args argv_strings;
 	if (!launch.empty_argv) {
-		argv.push_back(program.data());
-		for (std::string &arg : arg_copies)
-			argv.push_back(arg.data());
+		argv_strings = args;
+		argv_strings.insert(argv_strings.begin(), CPUSPEND_BINARY);
 	}
-	argv.push_back(nullptr);
-
-	std::vector<std::string> env_copies(launch.env);
-	std::vector<char *> envp;
-	for (std::string &var : env_copies)
-		envp.push_back(var.data());
-	for (char **var = environ; *var != nullptr; var++)
-		envp.push_back(*var);
-	envp.push_back(nullptr);
-
-	out_fd_ = memory_file("stdout");
-	err_fd_ = memory_file("stderr");
+	Args env_strings = launch.env;
+	const std::vector<char *> argv = pointers(argv_strings, nullptr);
+	const std::vector<char *> envp = pointers(env_strings, environ);
 	const int in_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-	if (in_fd < 0)
-		throw std::runtime_error("cannot open /dev/null");
+	if (out_fd_ < 0 || err_fd_ < 0 || in_fd < 0)
+		throw std::runtime_error("cannot open the child's standard streams");
 
-	const sigset_t blocked = child_signals();
-	sigset_t previous;
+	sigset_t blocked, previous;
+	sigemptyset(&blocked);
+	sigaddset(&blocked, SIGCHLD);
 	sigprocmask(SIG_BLOCK, &blocked, &previous);
 	pid_ = fork();
 	if (pid_ < 0)
@@ -153,9 +108,7 @@ Child::Child(const Args &args, const Launch &launch)
 		sigprocmask(SIG_SETMASK, &previous, nullptr);
 		if (dup2(in_fd, 0) < 0 || dup2(out_fd_, 1) < 0 || dup2(err_fd_, 2) < 0)
 			_exit(126);
-		if (traced_ && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) < 0)
-			_exit(126);
-		execve(program.c_str(), argv.data(), envp.data());
+		execve(CPUSPEND_BINARY, argv.data(), envp.data());
 		_exit(127);
 	}
 	close(in_fd);
@@ -167,138 +120,77 @@ Child::~Child()
 		kill(pid_, SIGKILL);
 		waitpid(pid_, nullptr, 0);
 	}
-	if (out_fd_ >= 0)
-		close(out_fd_);
-	if (err_fd_ >= 0)
-		close(err_fd_);
+	close(out_fd_);
+	close(err_fd_);
 }
 
 double
 Child::cpu_seconds() const
 {
 	clockid_t id;
-	timespec ts{};
-	if (clock_getcpuclockid(pid_, &id) != 0 || clock_gettime(id, &ts) != 0)
-		return -1;
-	return seconds(ts);
+	return clock_getcpuclockid(pid_, &id) == 0 ? clock_seconds(id) : -1;
 }
 
-bool
-Child::wait_for_cpu(double seconds) const
+long
+Child::peak_memory_kib() const
 {
-	constexpr useconds_t poll_interval = 5000;
-	while (monotonic_now() < deadline_) {
-		if (cpu_seconds() >= seconds)
-			return true;
+	return static_cast<long>(proc_field(pid_, "status", "VmHWM"));
+}
+
+/*
+ * The one wait, which leaves an exited child unreaped.  Processor time
+ * sends no signal, so a wait for it also wakes every few milliseconds.
+ */
+bool
+Child::wait_for_cpu(double seconds)
+{
+	sigset_t set;
+	sigemptyset(&set);
+	sigaddset(&set, SIGCHLD);
+	for (;;) {
 		siginfo_t info{};
 		if (waitid(P_PID, static_cast<id_t>(pid_), &info,
 		    WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_)
 			return false;
-		usleep(poll_interval);
-	}
-	return false;
-}
-
-void
-Child::signal(int sig) const
-{
-	kill(pid_, sig);
-}
-
-/*
- * Waits, without reaping, until the child has a state change of the kinds
- * in flags to report, and returns false once the wall-clock limit passes.
- */
-bool
-Child::await(int flags, siginfo_t &info) const
-{
-	const sigset_t set = child_signals();
-	for (;;) {
-		info = {};
-		if (waitid(P_PID, static_cast<id_t>(pid_), &info,
-		    flags | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_)
+		if (seconds >= 0 && cpu_seconds() >= seconds)
 			return true;
-		const double left = deadline_ - monotonic_now();
-		if (left <= 0)
-			return false;
-		timespec timeout{};
-		timeout.tv_sec = static_cast<time_t>(left);
-		timeout.tv_nsec = static_cast<long>((left - static_cast<double>(timeout.tv_sec)) * 1e9);
-		sigtimedwait(&set, nullptr, &timeout);
-	}
-}
-
-void
-Child::give_up()
-{
-	kill(pid_, SIGKILL);
-	waitpid(pid_, nullptr, 0);
-	reaped_ = true;
-	throw std::runtime_error(command_ + ": still running after its wall-clock "
-	    "limit, so it was killed");
-}
-
-/*
- * Follows a traced child from its exec stop to its exit stop, where its
- * memory is still mapped and its output already written, and reads its
- * peak memory and write accounting there.
- */
-void
-Child::trace_to_exit(Outcome &outcome)
-{
-	bool options_set = false;
-	for (;;) {
-		siginfo_t info{};
-		if (!await(WEXITED | WSTOPPED, info))
-			give_up();
-		if (info.si_code != CLD_TRAPPED && info.si_code != CLD_STOPPED)
-			return;
-		int status = 0;
-		waitpid(pid_, &status, 0);
-		int deliver = 0;
-		if (!options_set) {
-			ptrace(PTRACE_SETOPTIONS, pid_, nullptr,
-			    PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL);
-			options_set = true;
-		} else if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
-			read_io(pid_, outcome);
-			outcome.max_rss_kib = static_cast<long>(proc_field(pid_, "status", "VmHWM"));
-		} else {
-			deliver = WSTOPSIG(status);
+		double left = deadline_ - clock_seconds(CLOCK_MONOTONIC);
+		if (left <= 0) {
+			kill(pid_, SIGKILL);
+			waitpid(pid_, nullptr, 0);
+			reaped_ = true;
+			throw std::runtime_error(command_ + ": still running after its "
+			    "wall-clock limit, so it was killed");
 		}
-		ptrace(PTRACE_CONT, pid_, nullptr, deliver);
+		if (seconds >= 0 && left > cpu_poll_seconds)
+			left = cpu_poll_seconds;
+		const auto whole = static_cast<time_t>(left);
+		const timespec timeout{whole, static_cast<long>((left - static_cast<double>(whole)) * 1e9)};
+		sigtimedwait(&set, nullptr, &timeout);
 	}
 }
 
 Outcome
 Child::wait()
 {
+	wait_for_cpu(-1);
 	Outcome outcome;
-	if (traced_) {
-		trace_to_exit(outcome);
-	} else {
-		siginfo_t info{};
-		if (!await(WEXITED, info))
-			give_up();
-		read_io(pid_, outcome);
-	}
+	/* The write accounting is complete once the child is a zombie. */
+	outcome.bytes_written = proc_field(pid_, "io", "wchar");
+	outcome.write_calls = proc_field(pid_, "io", "syscw");
 
 	int status = 0;
 	rusage usage{};
-	while (wait4(pid_, &status, 0, &usage) < 0) {
-		if (errno != EINTR)
-			throw std::runtime_error("wait4 failed");
-	}
 	reaped_ = true;
-
+	if (wait4(pid_, &status, 0, &usage) != pid_)
+		throw std::runtime_error("wait4 failed");
 	outcome.pid = pid_;
-	if (WIFEXITED(status))
-		outcome.exit_status = WEXITSTATUS(status);
-	if (WIFSIGNALED(status))
-		outcome.signal = WTERMSIG(status);
+	outcome.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+	outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
 	outcome.out = contents(out_fd_);
 	outcome.err = contents(err_fd_);
-	outcome.cpu_seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+	outcome.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+	    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 	return outcome;
 }
 
@@ -311,8 +203,7 @@ run_cpuspend(const Args &args, const Launch &launch)
 double
 lines_written(const Outcome &run)
 {
-	constexpr double line_bytes = 1001;
 	const auto bytes = run.bytes_written -
 	    static_cast<long long>(run.out.size() + run.err.size());
-	return static_cast<double>(bytes) / line_bytes;
+	return static_cast<double>(bytes) / 1001;
 }

@@ -77,12 +77,12 @@ TEST(Program, RunLastsItsDurationInProcessorTime)
 	 */
 	Child child({"-seconds", "1"});
 	ASSERT_TRUE(child.wait_for_cpu(0.3));
-	child.signal(SIGSTOP);
+	kill(child.pid(), SIGSTOP);
 	int status = 0;
 	ASSERT_EQ(waitpid(child.pid(), &status, WUNTRACED), child.pid());
 	ASSERT_TRUE(WIFSTOPPED(status));
 	sleep(2);
-	child.signal(SIGCONT);
+	kill(child.pid(), SIGCONT);
 	const Outcome run = child.wait();
 	expect_completed(run);
 	EXPECT_GE(run.cpu_seconds, 1 - rounding);
@@ -128,7 +128,7 @@ TEST(Program, HugeDurationsSaturateInsteadOfWrapping)
 	 */
 	Child child({"-seconds", "4294967297"}, preload({"CPUSPEND_CLOCK_SKIP=1"}));
 	EXPECT_TRUE(child.wait_for_cpu(0.2)) << "the run ended early";
-	child.signal(SIGKILL);
+	kill(child.pid(), SIGKILL);
 	const Outcome run = child.wait();
 	EXPECT_EQ(run.signal, SIGKILL);
 }
@@ -176,7 +176,7 @@ TEST(Harness, HangingRunFailsNamingItsCommandLine)
 	Launch launch;
 	launch.wall_limit = 0.2;
 	Child child({"-seconds", "60"}, launch);
-	child.signal(SIGSTOP);
+	kill(child.pid(), SIGSTOP);
 	try {
 		child.wait();
 		ADD_FAILURE() << "a stopped run was waited for past its limit";
