@@ -1,0 +1,31 @@
+# SPDX-License-Identifier: ISC
+# Sourced by every CI stage: how a stage names its steps and fails, and the
+# checks of what cpuspend prints.
+
+step() { printf '\n=== %s\n' "$*"; }
+fail() { printf 'FAIL: %s\n' "$*" >&2; exit 1; }
+
+# True when the number $1 is at least $2.
+at_least() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a >= b) }'; }
+
+# $1 is both reports of one process, and nothing else.
+expect_reports() {
+	local pid
+	pid=$(printf '%s\n' "$1" | sed -n '1s/^Process: \([0-9][0-9]*\) - Begining to write to file\.$/\1/p')
+	[ -n "$pid" ] && [ "$1" = "Process: $pid - Begining to write to file.
+Process: $pid - Finished." ] || fail "expected both reports, got: $1"
+}
+
+# Runs cpuspend's command line "$@" with foo as its first argument and
+# expects status 1, nothing on standard output and the one error message.
+expect_rejected() {
+	local status=0 out err
+	err=$(mktemp)
+	out=$("$@" foo 2>"$err") || status=$?
+	[ "$status" -eq 1 ] && [ -z "$out" ] && [ "$(cat "$err")" = "Illegal flag: \`foo'" ] ||
+		fail "$* foo: status $status, printed '$out', said '$(cat "$err")'"
+	rm -f "$err"
+}
+
+# The project's version, as CMake was given it in the build directory $1.
+project_version() { sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$1/CMakeCache.txt"; }
