@@ -1,0 +1,277 @@
+// SPDX-License-Identifier: ISC
+#include "cgroup.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include <sys/stat.h>
+
+std::string
+read_text(const std::string &path)
+{
+	std::string text;
+	std::FILE *in = std::fopen(path.c_str(), "re");
+	if (in == nullptr)
+		return text;
+	char buffer[4096];
+	std::size_t n;
+	while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+		text.append(buffer, n);
+	std::fclose(in);
+	return text;
+}
+
+/* The parts between separators; a trailing separator ends the last part. */
+static std::vector<std::string>
+split(const std::string &text, const char *separators)
+{
+	std::vector<std::string> parts;
+	std::size_t start = 0;
+	while (start < text.size()) {
+		std::size_t end = text.find_first_of(separators, start);
+		if (end == std::string::npos)
+			end = text.size();
+		parts.push_back(text.substr(start, end - start));
+		start = end + 1;
+	}
+	return parts;
+}
+
+static bool
+contains(const std::vector<std::string> &list, const std::string &item)
+{
+	return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+/* mountinfo writes space, tab, newline and backslash in paths as \ooo. */
+static std::string
+unescape(const std::string &field)
+{
+	std::string text;
+	for (std::size_t i = 0; i < field.size(); i++) {
+		if (field[i] == '\\' && i + 3 < field.size() &&
+		    field.find_first_not_of("01234567", i + 1) >= i + 4) {
+			text += static_cast<char>(std::strtol(field.substr(i + 1, 3).c_str(), nullptr, 8));
+			i += 3;
+		} else {
+			text += field[i];
+		}
+	}
+	return text;
+}
+
+std::vector<Mount>
+parse_mountinfo(const std::string &text)
+{
+	std::vector<Mount> mounts;
+	for (const std::string &line : split(text, "\n")) {
+		const std::vector<std::string> f = split(line, " ");
+		/* Optional fields end at a lone "-"; three fields follow it. */
+		const auto dash = std::find(f.begin() + std::min<std::size_t>(6, f.size()), f.end(), "-");
+		if (f.size() < 10 || f.end() - dash < 4)
+			continue;
+		mounts.push_back({unescape(f[3]), unescape(f[4]), dash[1], split(dash[3], ",")});
+	}
+	return mounts;
+}
+
+std::vector<CgroupLine>
+parse_proc_cgroup(const std::string &text)
+{
+	std::vector<CgroupLine> lines;
+	for (const std::string &line : split(text, "\n")) {
+		const std::size_t first = line.find(':');
+		const std::size_t second = line.find(':', first + 1);
+		if (first == std::string::npos || second == std::string::npos)
+			continue;
+		lines.push_back({line.substr(0, first),
+		    split(line.substr(first + 1, second - first - 1), ","),
+		    line.substr(second + 1)});
+	}
+	return lines;
+}
+
+static bool
+is_dir(const std::string &path)
+{
+	struct stat st {};
+	return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+/* True when path is prefix itself or lies under it. */
+static bool
+under(const std::string &path, const std::string &prefix)
+{
+	if (prefix == "/")
+		return !path.empty() && path[0] == '/';
+	return path.compare(0, prefix.size(), prefix) == 0 &&
+	    (path.size() == prefix.size() || path[prefix.size()] == '/');
+}
+
+/*
+ * The directory of the cgroup path under one of the mounts.  A mount shows
+ * the hierarchy from its root down, so the path is found below the mount
+ * point once the root is taken off it: under podman on cgroup v1 the root
+ * is the container's own cgroup, and under a cgroup namespace both read
+ * "/".  The mount whose root takes off the most wins; when none fits, or
+ * the directory is not there (the path is the host's but the mount shows
+ * the container's own cgroup), the mount point itself is the cgroup.
+ */
+static std::string
+cgroup_dir(const std::string &root, const std::vector<const Mount *> &mounts,
+    const std::string &path, const Mount **chosen)
+{
+	const Mount *best = nullptr;
+	for (const Mount *m : mounts) {
+		if (under(path, m->root) && (best == nullptr || m->root.size() > best->root.size()))
+			best = m;
+	}
+	*chosen = best != nullptr ? best : mounts.front();
+	if (best != nullptr) {
+		const std::string rest = best->root == "/" ? path : path.substr(best->root.size());
+		const std::string dir = best->point + (rest == "/" ? "" : rest);
+		if (is_dir(root + dir))
+			return dir;
+	}
+	return (*chosen)->point;
+}
+
+static const CgroupLine *
+line_for(const std::vector<CgroupLine> &lines, const char *controller)
+{
+	for (const CgroupLine &line : lines) {
+		if (controller == nullptr ? line.hierarchy == "0" && line.controllers.empty()
+		    : contains(line.controllers, controller))
+			return &line;
+	}
+	return nullptr;
+}
+
+static std::vector<const Mount *>
+mounts_for(const std::vector<Mount> &mounts, const char *controller)
+{
+	std::vector<const Mount *> found;
+	for (const Mount &m : mounts) {
+		if (controller == nullptr ? m.fstype == "cgroup2"
+		    : m.fstype == "cgroup" && contains(m.options, controller))
+			found.push_back(&m);
+	}
+	return found;
+}
+
+/* The bandwidth limit set in one cgroup directory, if any. */
+static bool
+level_limit(const std::string &root, int version, const std::string &dir,
+    long long *quota, long long *period, std::string *file)
+{
+	if (version == 2) {
+		*file = dir + "/cpu.max";
+		const std::string text = read_text(root + *file);
+		return std::sscanf(text.c_str(), "%lld %lld", quota, period) == 2 &&
+		    *quota > 0 && *period > 0;
+	}
+	*file = dir + "/cpu.cfs_quota_us";
+	*quota = std::atoll(read_text(root + *file).c_str());
+	*period = std::atoll(read_text(root + dir + "/cpu.cfs_period_us").c_str());
+	return *quota > 0 && *period > 0;
+}
+
+/* The tightest limit of the cgroup and of each ancestor up to the mount point. */
+static void
+walk_up(const std::string &root, const std::string &top, Limit &limit)
+{
+	std::string dir = limit.dir;
+	for (;;) {
+		long long quota, period;
+		std::string file;
+		limit.levels++;
+		if (level_limit(root, limit.version, dir, &quota, &period, &file) &&
+		    (!limit.quota || quota * limit.period_us < limit.quota_us * period)) {
+			limit.quota = true;
+			limit.quota_us = quota;
+			limit.period_us = period;
+			limit.source = file;
+			limit.limit_dir = dir;
+		}
+		if (dir.size() <= top.size())
+			return;
+		dir.erase(dir.rfind('/'));
+	}
+}
+
+Limit
+find_limit(const std::string &root, const std::string &proc_cgroup,
+    const std::string &mountinfo)
+{
+	const std::vector<Mount> mounts = parse_mountinfo(mountinfo);
+	const std::vector<CgroupLine> lines = parse_proc_cgroup(proc_cgroup);
+	Limit limit;
+	const Mount *mount = nullptr;
+
+	/* A controller is on one hierarchy only: on v1 when a v1 hierarchy has it. */
+	const CgroupLine *v1 = line_for(lines, "cpu");
+	const CgroupLine *v2 = line_for(lines, nullptr);
+	const std::vector<const Mount *> v1_mounts = mounts_for(mounts, "cpu");
+	const std::vector<const Mount *> v2_mounts = mounts_for(mounts, nullptr);
+	if (v1 != nullptr && !v1_mounts.empty()) {
+		limit.version = 1;
+		limit.cgroup = v1->path;
+		limit.dir = cgroup_dir(root, v1_mounts, v1->path, &mount);
+		const CgroupLine *acct = line_for(lines, "cpuacct");
+		const std::vector<const Mount *> acct_mounts = mounts_for(mounts, "cpuacct");
+		const Mount *acct_mount = nullptr;
+		if (acct != nullptr && !acct_mounts.empty())
+			limit.account_dir = cgroup_dir(root, acct_mounts, acct->path, &acct_mount);
+	} else if (v1 != nullptr) {
+		limit.why = "the cpu controller's cgroup v1 hierarchy is not mounted here";
+		return limit;
+	} else if (v2 != nullptr && !v2_mounts.empty()) {
+		limit.version = 2;
+		limit.cgroup = v2->path;
+		limit.dir = cgroup_dir(root, v2_mounts, v2->path, &mount);
+		limit.account_dir = limit.dir;
+		if (!contains(split(read_text(root + limit.dir + "/cgroup.controllers"), " \n"), "cpu")) {
+			limit.version = 0;
+			limit.why = "the cpu controller is not enabled for " + limit.dir;
+			return limit;
+		}
+	} else {
+		limit.why = "no cgroup file system with the cpu controller is mounted here";
+		return limit;
+	}
+	walk_up(root, mount->point, limit);
+	return limit;
+}
+
+/* The value of "key value" in a cpu.stat, or -1. */
+static long long
+stat_field(const std::string &text, const std::string &key)
+{
+	const std::string line_start = "\n" + key + " ";
+	const std::size_t at = ("\n" + text).find(line_start);
+	return at == std::string::npos ? -1 : std::atoll(text.c_str() + at + key.size() + 1);
+}
+
+CpuStats
+read_stats(const std::string &root, const Limit &limit)
+{
+	CpuStats stats;
+	const bool v2 = limit.version == 2;
+	const double unit = v2 ? 1e-6 : 1e-9;
+	const std::string throttling = read_text(root +
+	    (limit.quota ? limit.limit_dir : limit.dir) + "/cpu.stat");
+	stats.periods = stat_field(throttling, "nr_periods");
+	stats.throttled = stat_field(throttling, "nr_throttled");
+	const long long time = stat_field(throttling, v2 ? "throttled_usec" : "throttled_time");
+	stats.throttled_time = time < 0 ? -1 : static_cast<double>(time) * unit;
+
+	if (limit.account_dir.empty())
+		return stats;
+	const std::string usage_text = read_text(root + limit.account_dir +
+	    (v2 ? "/cpu.stat" : "/cpuacct.usage"));
+	const long long usage = v2 ? stat_field(usage_text, "usage_usec") :
+	    (usage_text.empty() ? -1 : std::atoll(usage_text.c_str()));
+	stats.usage = usage < 0 ? -1 : static_cast<double>(usage) * unit;
+	return stats;
+}

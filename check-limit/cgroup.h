@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: ISC
+#ifndef CPUSPEND_CHECK_LIMIT_CGROUP_H
+#define CPUSPEND_CHECK_LIMIT_CGROUP_H
+
+/*
+ * Finds the CPU limit a process is held to from inside whatever it runs in:
+ * its cgroup, as /proc/self/cgroup names it, mapped through
+ * /proc/self/mountinfo to where that cgroup is mounted here, and the
+ * bandwidth limit of that cgroup and of every ancestor that can be seen.
+ *
+ * Every path read is prefixed with root, so that a file tree captured from
+ * another system can be read as that system would read it.
+ */
+
+#include <string>
+#include <vector>
+
+struct Mount {
+	std::string root;  /* the part of the hierarchy the mount shows */
+	std::string point; /* where it is mounted */
+	std::string fstype;
+	std::vector<std::string> options; /* the superblock's, controllers among them */
+};
+
+struct CgroupLine {
+	std::string hierarchy;
+	std::vector<std::string> controllers; /* empty on cgroup v2 */
+	std::string path;
+};
+
+std::vector<Mount> parse_mountinfo(const std::string &text);
+std::vector<CgroupLine> parse_proc_cgroup(const std::string &text);
+
+struct Limit {
+	int version = 0;         /* 1 or 2; 0 when no CPU controller is visible */
+	std::string why;         /* with version 0, what was missing */
+	std::string cgroup;      /* the cgroup's path, as /proc/self/cgroup names it */
+	std::string dir;         /* the cgroup's directory here, for the cpu controller */
+	std::string account_dir; /* where its usage is counted: v1 cpuacct, or dir */
+	bool quota = false;      /* a bandwidth limit applies */
+	long long quota_us = 0;
+	long long period_us = 0;
+	std::string source;      /* the file of the tightest limit */
+	std::string limit_dir;   /* its directory, whose cpu.stat counts the throttling */
+	int levels = 0;          /* cgroups looked at: the own and each visible ancestor */
+
+	double cpus() const { return static_cast<double>(quota_us) / static_cast<double>(period_us); }
+};
+
+Limit find_limit(const std::string &root, const std::string &proc_cgroup,
+    const std::string &mountinfo);
+
+struct CpuStats {
+	double usage = -1;        /* seconds used by the cgroup, or -1 */
+	long long periods = -1;   /* enforcement periods, or -1 */
+	long long throttled = -1; /* of which throttled */
+	double throttled_time = -1; /* seconds, summed over the CPUs */
+};
+
+CpuStats read_stats(const std::string &root, const Limit &limit);
+
+/* A whole file, or an empty string. */
+std::string read_text(const std::string &path);
+
+#endif

@@ -1,0 +1,371 @@
+// SPDX-License-Identifier: ISC
+/*
+ * cpuspend-check-limit: runs copies of cpuspend under the CPU limit this
+ * process is held to and says whether the limit held, by comparing the
+ * wall-clock time the copies took with what their known spend of processor
+ * time needs at the capacity the limit allows.
+ */
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <getopt.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "cgroup.h"
+#include "report.h"
+#include "verdict.h"
+
+static constexpr char name[] = "cpuspend-check-limit";
+static constexpr int most_copies = 4096;
+
+static void
+usage(std::FILE *out)
+{
+	std::fprintf(out, "usage: %s [--json] [--copies N] [--seconds S] "
+	    "[--tolerance PERCENT] [--program PATH]\n       %s --help | --version\n",
+	    name, name);
+}
+
+[[noreturn]] static void
+usage_error(const char *what, const char *value)
+{
+	if (what != nullptr)
+		std::fprintf(stderr, "%s: %s: invalid value '%s'\n", name, what, value);
+	usage(stderr);
+	std::exit(2);
+}
+
+/* One line on standard error and status 2: the check could not be made. */
+[[noreturn]] static void
+cannot_check(const std::string &why)
+{
+	std::fprintf(stderr, "%s: %s\n", name, why.c_str());
+	std::exit(2);
+}
+
+static int
+whole_number(const char *option, const char *text, int low, int high)
+{
+	char *end;
+	errno = 0;
+	const long value = std::strtol(text, &end, 10);
+	if (errno != 0 || end == text || *end != '\0' || value < low || value > high)
+		usage_error(option, text);
+	return static_cast<int>(value);
+}
+
+static double
+monotonic()
+{
+	timespec ts{};
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+static double
+seconds(const timeval &tv)
+{
+	return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6;
+}
+
+static bool
+executable(const std::string &path)
+{
+	struct stat st {};
+	return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+	    access(path.c_str(), X_OK) == 0;
+}
+
+/* A command name as the shell finds it: on PATH unless it names a directory. */
+static std::string
+find_program(const std::string &command)
+{
+	if (command.find('/') != std::string::npos)
+		return executable(command) ? command : "";
+	const char *path = std::getenv("PATH");
+	std::string dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+	std::size_t start = 0;
+	for (;;) {
+		const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+		const std::string dir = dirs.substr(start, end - start);
+		const std::string candidate = (dir.empty() ? "." : dir) + "/" + command;
+		if (executable(candidate))
+			return candidate;
+		if (end == dirs.size())
+			return "";
+		start = end + 1;
+	}
+}
+
+/* The cpuspend installed beside this program, else the one on PATH. */
+static std::string
+default_program()
+{
+	char self[PATH_MAX];
+	const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+	if (n > 0) {
+		std::string beside(self, static_cast<std::size_t>(n));
+		beside = beside.substr(0, beside.rfind('/') + 1) + "cpuspend";
+		if (executable(beside))
+			return beside;
+	}
+	return find_program("cpuspend");
+}
+
+struct Options {
+	int copies = 1;
+	int seconds = 5;
+	double tolerance = 10;
+	std::string program;
+	bool json = false;
+};
+
+static Options
+parse_options(int argc, char *argv[])
+{
+	enum { copies = 1, seconds, tolerance, program, json, help, version };
+	static const option longs[] = {
+	    {"copies", required_argument, nullptr, copies},
+	    {"seconds", required_argument, nullptr, seconds},
+	    {"tolerance", required_argument, nullptr, tolerance},
+	    {"program", required_argument, nullptr, program},
+	    {"json", no_argument, nullptr, json},
+	    {"help", no_argument, nullptr, help},
+	    {"version", no_argument, nullptr, version},
+	    {nullptr, 0, nullptr, 0},
+	};
+	Options o;
+	int c;
+	while ((c = getopt_long(argc, argv, "", longs, nullptr)) != -1) {
+		switch (c) {
+		case copies:
+			o.copies = whole_number("--copies", optarg, 1, most_copies);
+			break;
+		case seconds:
+			o.seconds = whole_number("--seconds", optarg, 1, INT_MAX);
+			break;
+		case tolerance: {
+			char *end;
+			o.tolerance = std::strtod(optarg, &end);
+			if (end == optarg || *end != '\0' || !(o.tolerance >= 0 && o.tolerance <= 1000))
+				usage_error("--tolerance", optarg);
+			break;
+		}
+		case program:
+			o.program = optarg;
+			break;
+		case json:
+			o.json = true;
+			break;
+		case help:
+			usage(stdout);
+			std::exit(0);
+		case version:
+			std::printf("%s %s\n", name, CPUSPEND_VERSION);
+			std::exit(0);
+		default:
+			usage_error(nullptr, nullptr);
+		}
+	}
+	if (optind < argc) {
+		std::fprintf(stderr, "%s: unexpected argument '%s'\n", name, argv[optind]);
+		usage_error(nullptr, nullptr);
+	}
+	return o;
+}
+
+/* The signals that stop a check; SIGCHLD wakes it when a copy ends. */
+static sigset_t
+watched_signals()
+{
+	sigset_t set;
+	sigemptyset(&set);
+	for (const int sig : {SIGCHLD, SIGINT, SIGTERM, SIGHUP})
+		sigaddset(&set, sig);
+	return set;
+}
+
+/* Starts one copy with standard output discarded and standard error kept. */
+static void
+start_copy(Copy &copy, const Options &o, const sigset_t &old_mask)
+{
+	copy.err_fd = memfd_create("stderr", MFD_CLOEXEC);
+	const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+	if (copy.err_fd < 0 || null_fd < 0)
+		cannot_check(std::string("cannot set up a copy: ") + std::strerror(errno));
+	const std::string duration = std::to_string(o.seconds);
+	const char *argv[] = {o.program.c_str(), "-seconds", duration.c_str(), nullptr};
+	copy.started = monotonic();
+	copy.pid = fork();
+	if (copy.pid < 0)
+		cannot_check(std::string("cannot start a copy: ") + std::strerror(errno));
+	if (copy.pid == 0) {
+		sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+		if (dup2(null_fd, 0) >= 0 && dup2(null_fd, 1) >= 0 && dup2(copy.err_fd, 2) >= 0)
+			execv(argv[0], const_cast<char *const *>(argv));
+		dprintf(copy.err_fd, "cannot run %s: %s\n", argv[0], std::strerror(errno));
+		_exit(127);
+	}
+	close(null_fd);
+}
+
+/* Ends the copies still running and waits for them, leaving none behind. */
+[[noreturn]] static void
+interrupted(std::vector<Copy> &copies, int sig)
+{
+	int stopped = 0;
+	for (Copy &copy : copies) {
+		if (copy.pid > 0 && copy.ended == 0) {
+			kill(copy.pid, SIGKILL);
+			waitpid(copy.pid, nullptr, 0);
+			stopped++;
+		}
+	}
+	std::fprintf(stderr, "%s: interrupted by signal %d; stopped %d running %s\n",
+	    name, sig, stopped, stopped == 1 ? "copy" : "copies");
+	std::exit(128 + sig);
+}
+
+/* Sleeps in the kernel until every copy has ended, reaping each as it does. */
+static void
+wait_for_copies(std::vector<Copy> &copies, const sigset_t &watched)
+{
+	std::size_t running = copies.size();
+	while (running > 0) {
+		siginfo_t info{};
+		if (sigwaitinfo(&watched, &info) < 0)
+			continue;
+		if (info.si_signo != SIGCHLD)
+			interrupted(copies, info.si_signo);
+		for (Copy &copy : copies) {
+			int status;
+			rusage usage{};
+			if (copy.ended != 0 || wait4(copy.pid, &status, WNOHANG, &usage) != copy.pid)
+				continue;
+			copy.ended = monotonic();
+			copy.status = status;
+			copy.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+			running--;
+		}
+	}
+}
+
+/* The first line a failed copy wrote on standard error. */
+static std::string
+first_error_line(int fd)
+{
+	char buffer[512] = "";
+	const ssize_t n = pread(fd, buffer, sizeof buffer - 1, 0);
+	if (n <= 0)
+		return "";
+	buffer[n] = '\0';
+	buffer[std::strcspn(buffer, "\n")] = '\0';
+	return std::string(": ") + buffer;
+}
+
+static void
+check_copies(const std::vector<Copy> &copies)
+{
+	for (std::size_t i = 0; i < copies.size(); i++) {
+		const int status = copies[i].status;
+		if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+			continue;
+		char what[64];
+		if (WIFSIGNALED(status))
+			std::snprintf(what, sizeof what, "was killed by signal %d", WTERMSIG(status));
+		else
+			std::snprintf(what, sizeof what, "exited with status %d", WEXITSTATUS(status));
+		cannot_check("copy " + std::to_string(i + 1) + " (pid " +
+		    std::to_string(copies[i].pid) + ") " + what + first_error_line(copies[i].err_fd));
+	}
+}
+
+static int
+allowed_cpus()
+{
+	cpu_set_t set;
+	CPU_ZERO(&set);
+	if (sched_getaffinity(0, sizeof set, &set) != 0)
+		return static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
+	return CPU_COUNT(&set);
+}
+
+int
+main(int argc, char *argv[])
+{
+	Options o = parse_options(argc, argv);
+	if (o.program.empty()) {
+		o.program = default_program();
+		if (o.program.empty())
+			cannot_check("cpuspend not found beside this program or on PATH");
+	} else {
+		const std::string found = find_program(o.program);
+		if (found.empty())
+			cannot_check(o.program + ": not found, or not an executable file");
+		o.program = found;
+	}
+
+	Report r;
+	r.limit = find_limit("", read_text("/proc/self/cgroup"), read_text("/proc/self/mountinfo"));
+	if (r.limit.version == 0)
+		cannot_check("no CPU controller visible: " + r.limit.why);
+	utsname host{};
+	uname(&host);
+	r.kernel = host.release;
+	r.program = o.program;
+	r.cpus = allowed_cpus();
+	const double cpu_capacity = std::min<double>(r.cpus, o.copies);
+	r.capacity = r.limit.quota ? std::min(r.limit.cpus(), cpu_capacity) : cpu_capacity;
+	r.figures = {o.copies, o.seconds, o.tolerance / 100, r.capacity, r.limit.quota,
+	    r.limit.quota ? static_cast<double>(r.limit.period_us) / 1e6 : 0,
+	    0, -1, -1};
+
+	const sigset_t watched = watched_signals();
+	sigset_t old_mask;
+	sigprocmask(SIG_BLOCK, &watched, &old_mask);
+	r.copies.resize(static_cast<std::size_t>(o.copies));
+	r.before = read_stats("", r.limit);
+	for (Copy &copy : r.copies)
+		start_copy(copy, o, old_mask);
+	wait_for_copies(r.copies, watched);
+	r.after = read_stats("", r.limit);
+	check_copies(r.copies);
+
+	rusage self{};
+	getrusage(RUSAGE_SELF, &self);
+	r.checker_cpu = seconds(self.ru_utime) + seconds(self.ru_stime);
+	double first = r.copies.front().started, last = 0;
+	for (const Copy &copy : r.copies) {
+		first = std::min(first, copy.started);
+		last = std::max(last, copy.ended);
+	}
+	r.figures.wall = last - first;
+	if (r.before.periods >= 0 && r.after.periods >= 0) {
+		r.figures.periods = r.after.periods - r.before.periods;
+		r.figures.throttled = r.after.throttled - r.before.throttled;
+	}
+	r.verdict = judge(r.figures);
+
+	if (o.json)
+		print_json(r);
+	else
+		print_table(r);
+	return r.verdict == Verdict::ok ? 0 : 1;
+}
