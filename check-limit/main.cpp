@@ -226,45 +226,20 @@ start_copy(Copy &copy, const Options &o, const sigset_t &old_mask)
 	close(null_fd);
 }
 
-/* Ends the copies still running and waits for them, leaving none behind. */
-[[noreturn]] static void
-interrupted(std::vector<Copy> &copies, int sig)
+/* Kills the copies still running and reaps them, leaving none behind. */
+static int
+stop_copies(std::vector<Copy> &copies)
 {
 	int stopped = 0;
 	for (Copy &copy : copies) {
 		if (copy.pid > 0 && copy.ended == 0) {
 			kill(copy.pid, SIGKILL);
 			waitpid(copy.pid, nullptr, 0);
+			copy.ended = monotonic();
 			stopped++;
 		}
 	}
-	std::fprintf(stderr, "%s: interrupted by signal %d; stopped %d running %s\n",
-	    name, sig, stopped, stopped == 1 ? "copy" : "copies");
-	std::exit(128 + sig);
-}
-
-/* Sleeps in the kernel until every copy has ended, reaping each as it does. */
-static void
-wait_for_copies(std::vector<Copy> &copies, const sigset_t &watched)
-{
-	std::size_t running = copies.size();
-	while (running > 0) {
-		siginfo_t info{};
-		if (sigwaitinfo(&watched, &info) < 0)
-			continue;
-		if (info.si_signo != SIGCHLD)
-			interrupted(copies, info.si_signo);
-		for (Copy &copy : copies) {
-			int status;
-			rusage usage{};
-			if (copy.ended != 0 || wait4(copy.pid, &status, WNOHANG, &usage) != copy.pid)
-				continue;
-			copy.ended = monotonic();
-			copy.status = status;
-			copy.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-			running--;
-		}
-	}
+	return stopped;
 }
 
 /* The first line a failed copy wrote on standard error. */
@@ -280,20 +255,49 @@ first_error_line(int fd)
 	return std::string(": ") + buffer;
 }
 
-static void
-check_copies(const std::vector<Copy> &copies)
+/* A copy that failed ends the check at once: the rest are stopped. */
+[[noreturn]] static void
+copy_failed(std::vector<Copy> &copies, std::size_t i)
 {
-	for (std::size_t i = 0; i < copies.size(); i++) {
-		const int status = copies[i].status;
-		if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+	const Copy copy = copies[i];
+	stop_copies(copies);
+	char what[64];
+	if (WIFSIGNALED(copy.status))
+		std::snprintf(what, sizeof what, "was killed by signal %d", WTERMSIG(copy.status));
+	else
+		std::snprintf(what, sizeof what, "exited with status %d", WEXITSTATUS(copy.status));
+	cannot_check("copy " + std::to_string(i + 1) + " (pid " + std::to_string(copy.pid) +
+	    ") " + what + first_error_line(copy.err_fd));
+}
+
+/* Sleeps in the kernel until every copy has ended, reaping each as it does. */
+static void
+wait_for_copies(std::vector<Copy> &copies, const sigset_t &watched)
+{
+	std::size_t running = copies.size();
+	while (running > 0) {
+		siginfo_t info{};
+		if (sigwaitinfo(&watched, &info) < 0)
 			continue;
-		char what[64];
-		if (WIFSIGNALED(status))
-			std::snprintf(what, sizeof what, "was killed by signal %d", WTERMSIG(status));
-		else
-			std::snprintf(what, sizeof what, "exited with status %d", WEXITSTATUS(status));
-		cannot_check("copy " + std::to_string(i + 1) + " (pid " +
-		    std::to_string(copies[i].pid) + ") " + what + first_error_line(copies[i].err_fd));
+		if (info.si_signo != SIGCHLD) {
+			const int stopped = stop_copies(copies);
+			std::fprintf(stderr, "%s: interrupted by signal %d; stopped %d running %s\n",
+			    name, info.si_signo, stopped, stopped == 1 ? "copy" : "copies");
+			std::exit(128 + info.si_signo);
+		}
+		for (std::size_t i = 0; i < copies.size(); i++) {
+			Copy &copy = copies[i];
+			int status;
+			rusage usage{};
+			if (copy.ended != 0 || wait4(copy.pid, &status, WNOHANG, &usage) != copy.pid)
+				continue;
+			copy.ended = monotonic();
+			copy.status = status;
+			copy.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+			running--;
+			if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+				copy_failed(copies, i);
+		}
 	}
 }
 
@@ -346,7 +350,6 @@ main(int argc, char *argv[])
 		start_copy(copy, o, old_mask);
 	wait_for_copies(r.copies, watched);
 	r.after = read_stats("", r.limit);
-	check_copies(r.copies);
 
 	rusage self{};
 	getrusage(RUSAGE_SELF, &self);
