@@ -65,6 +65,17 @@ pointers(Args &strings, char **more)
 	return list;
 }
 
+/*
+ * The program under test: the one built beside the tests, unless
+ * CPUSPEND_UNDER_TEST names another build of it, such as a static one.
+ */
+static const char *
+program_under_test()
+{
+	const char *other = std::getenv("CPUSPEND_UNDER_TEST");
+	return other != nullptr && *other != '\0' ? other : CPUSPEND_BINARY;
+}
+
 std::string
 describe(const Args &args)
 {
@@ -85,10 +96,11 @@ Child::Child(const Args &args, const Launch &launch)
       out_fd_(memfd_create("stdout", MFD_CLOEXEC)),
       err_fd_(memfd_create("stderr", MFD_CLOEXEC))
 {
+	const char *program = program_under_test();
 	Args argv_strings;
 	if (!launch.empty_argv) {
 		argv_strings = args;
-		argv_strings.insert(argv_strings.begin(), CPUSPEND_BINARY);
+		argv_strings.insert(argv_strings.begin(), program);
 	}
 	Args env_strings = launch.env;
 	const std::vector<char *> argv = pointers(argv_strings, nullptr);
@@ -108,7 +120,7 @@ Child::Child(const Args &args, const Launch &launch)
 		sigprocmask(SIG_SETMASK, &previous, nullptr);
 		if (dup2(in_fd, 0) < 0 || dup2(out_fd_, 1) < 0 || dup2(err_fd_, 2) < 0)
 			_exit(126);
-		execve(CPUSPEND_BINARY, argv.data(), envp.data());
+		execve(program, argv.data(), envp.data());
 		_exit(127);
 	}
 	close(in_fd);
