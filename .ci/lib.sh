@@ -29,3 +29,9 @@ expect_rejected() {
 
 # The project's version, as CMake was given it in the build directory $1.
 project_version() { sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$1/CMakeCache.txt"; }
+
+# The program tests a static build can take: all but those that preload a
+# library into the program, which a static program cannot load.
+static_filter() {
+	echo "-Program.DurationComesFromTheCommandLineOrDefaultsToFive:Program.HugeDurationsSaturateInsteadOfWrapping:Program.InjectedFailures"
+}
