@@ -33,8 +33,7 @@ static double
 clock_seconds(clockid_t id)
 {
 	timespec ts{};
-	if (clock_gettime(id, &ts) != 0)
-		return -1;
+	clock_gettime(id, &ts);
 	return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
@@ -65,17 +64,6 @@ pointers(Args &strings, char **more)
 	return list;
 }
 
-/*
- * The program under test: the one built beside the tests, unless
- * CPUSPEND_UNDER_TEST names another build of it, such as a static one.
- */
-static const char *
-program_under_test()
-{
-	const char *other = std::getenv("CPUSPEND_UNDER_TEST");
-	return other != nullptr && *other != '\0' ? other : CPUSPEND_BINARY;
-}
-
 std::string
 describe(const Args &args)
 {
@@ -96,7 +84,10 @@ Child::Child(const Args &args, const Launch &launch)
       out_fd_(memfd_create("stdout", MFD_CLOEXEC)),
       err_fd_(memfd_create("stderr", MFD_CLOEXEC))
 {
-	const char *program = program_under_test();
+	/* The program built beside the tests, or another build of it, such as a static one. */
+	const char *program = std::getenv("CPUSPEND_UNDER_TEST");
+	if (program == nullptr || *program == '\0')
+		program = CPUSPEND_BINARY;
 	Args argv_strings;
 	if (!launch.empty_argv) {
 		argv_strings = args;
