@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -202,30 +201,6 @@ watched_signals()
 	return set;
 }
 
-/* Starts one copy with standard output discarded and standard error kept. */
-static void
-start_copy(Copy &copy, const Options &o, const sigset_t &old_mask)
-{
-	copy.err_fd = memfd_create("stderr", MFD_CLOEXEC);
-	const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
-	if (copy.err_fd < 0 || null_fd < 0)
-		cannot_check(std::string("cannot set up a copy: ") + std::strerror(errno));
-	const std::string duration = std::to_string(o.seconds);
-	const char *argv[] = {o.program.c_str(), "-seconds", duration.c_str(), nullptr};
-	copy.started = monotonic();
-	copy.pid = fork();
-	if (copy.pid < 0)
-		cannot_check(std::string("cannot start a copy: ") + std::strerror(errno));
-	if (copy.pid == 0) {
-		sigprocmask(SIG_SETMASK, &old_mask, nullptr);
-		if (dup2(null_fd, 0) >= 0 && dup2(null_fd, 1) >= 0 && dup2(copy.err_fd, 2) >= 0)
-			execv(argv[0], const_cast<char *const *>(argv));
-		dprintf(copy.err_fd, "cannot run %s: %s\n", argv[0], std::strerror(errno));
-		_exit(127);
-	}
-	close(null_fd);
-}
-
 /* Kills the copies still running and reaps them, leaving none behind. */
 static int
 stop_copies(std::vector<Copy> &copies)
@@ -240,6 +215,41 @@ stop_copies(std::vector<Copy> &copies)
 		}
 	}
 	return stopped;
+}
+
+/*
+ * Starts one copy with standard output discarded and standard error kept.
+ * A copy that cannot be started ends the check, and the copies already
+ * running with it.
+ */
+static void
+start_copy(std::vector<Copy> &copies, std::size_t i, const Options &o,
+    const sigset_t &old_mask)
+{
+	Copy &copy = copies[i];
+	copy.err_fd = memfd_create("stderr", MFD_CLOEXEC);
+	const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+	if (copy.err_fd < 0 || null_fd < 0) {
+		stop_copies(copies);
+		cannot_check(std::string("cannot set up a copy: ") + std::strerror(errno));
+	}
+	const std::string duration = std::to_string(o.seconds);
+	const char *argv[] = {o.program.c_str(), "-seconds", duration.c_str(), nullptr};
+	copy.started = monotonic();
+	copy.pid = fork();
+	if (copy.pid < 0) {
+		const int error = errno;
+		stop_copies(copies);
+		cannot_check(std::string("cannot start a copy: ") + std::strerror(error));
+	}
+	if (copy.pid == 0) {
+		sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+		if (dup2(null_fd, 0) >= 0 && dup2(null_fd, 1) >= 0 && dup2(copy.err_fd, 2) >= 0)
+			execv(argv[0], const_cast<char *const *>(argv));
+		dprintf(copy.err_fd, "cannot run %s: %s\n", argv[0], std::strerror(errno));
+		_exit(127);
+	}
+	close(null_fd);
 }
 
 /* The first line a failed copy wrote on standard error. */
@@ -346,8 +356,8 @@ main(int argc, char *argv[])
 	sigprocmask(SIG_BLOCK, &watched, &old_mask);
 	r.copies.resize(static_cast<std::size_t>(o.copies));
 	r.before = read_stats("", r.limit);
-	for (Copy &copy : r.copies)
-		start_copy(copy, o, old_mask);
+	for (std::size_t i = 0; i < r.copies.size(); i++)
+		start_copy(r.copies, i, o, old_mask);
 	wait_for_copies(r.copies, watched);
 	r.after = read_stats("", r.limit);
 
