@@ -7,6 +7,13 @@
 
 #include <sys/stat.h>
 
+static constexpr int decimal = 10;
+static constexpr int octal = 8;
+static constexpr std::size_t octal_digits = 3;
+/* A mountinfo line: six fields, optional ones, "-", then three more. */
+static constexpr std::size_t mountinfo_optional = 6;
+static constexpr std::ptrdiff_t mountinfo_after_dash = 3;
+
 std::string
 read_text(const std::string &path)
 {
@@ -14,7 +21,7 @@ read_text(const std::string &path)
 	std::FILE *in = std::fopen(path.c_str(), "re");
 	if (in == nullptr)
 		return text;
-	char buffer[4096];
+	char buffer[BUFSIZ];
 	std::size_t n;
 	while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
 		text.append(buffer, n);
@@ -44,16 +51,28 @@ contains(const std::vector<std::string> &list, const std::string &item)
 	return std::find(list.begin(), list.end(), item) != list.end();
 }
 
+/* A number in decimal at the start of text, or -1 where there is none. */
+static long long
+number(const char *text, const char **end = nullptr)
+{
+	char *stop = nullptr;
+	const long long value = std::strtoll(text, &stop, decimal);
+	if (end != nullptr)
+		*end = stop;
+	return stop == text ? -1 : value;
+}
+
 /* mountinfo writes space, tab, newline and backslash in paths as \ooo. */
 static std::string
 unescape(const std::string &field)
 {
 	std::string text;
 	for (std::size_t i = 0; i < field.size(); i++) {
-		if (field[i] == '\\' && i + 3 < field.size() &&
-		    field.find_first_not_of("01234567", i + 1) >= i + 4) {
-			text += static_cast<char>(std::strtol(field.substr(i + 1, 3).c_str(), nullptr, 8));
-			i += 3;
+		if (field[i] == '\\' && i + octal_digits < field.size() &&
+		    field.find_first_not_of("01234567", i + 1) > i + octal_digits) {
+			text += static_cast<char>(std::strtol(field.substr(i + 1, octal_digits).c_str(),
+			    nullptr, octal));
+			i += octal_digits;
 		} else {
 			text += field[i];
 		}
@@ -68,8 +87,9 @@ parse_mountinfo(const std::string &text)
 	for (const std::string &line : split(text, "\n")) {
 		const std::vector<std::string> f = split(line, " ");
 		/* Optional fields end at a lone "-"; three fields follow it. */
-		const auto dash = std::find(f.begin() + std::min<std::size_t>(6, f.size()), f.end(), "-");
-		if (f.size() < 10 || f.end() - dash < 4)
+		const auto dash = std::find(f.begin() + static_cast<std::ptrdiff_t>(
+		    std::min(mountinfo_optional, f.size())), f.end(), "-");
+		if (f.end() - dash <= mountinfo_after_dash)
 			continue;
 		mounts.push_back({unescape(f[3]), unescape(f[4]), dash[1], split(dash[3], ",")});
 	}
@@ -130,7 +150,7 @@ cgroup_dir(const std::string &root, const std::vector<const Mount *> &mounts,
 	*chosen = best != nullptr ? best : mounts.front();
 	if (best != nullptr) {
 		const std::string rest = best->root == "/" ? path : path.substr(best->root.size());
-		const std::string dir = best->point + (rest == "/" ? "" : rest);
+		std::string dir = best->point + (rest == "/" ? "" : rest);
 		if (is_dir(root + dir))
 			return dir;
 	}
@@ -166,24 +186,28 @@ level_limit(const std::string &root, int version, const std::string &dir,
     long long *quota, long long *period, std::string *file)
 {
 	if (version == 2) {
+		/* "max 100000" without a limit, "50000 100000" with one. */
 		*file = dir + "/cpu.max";
 		const std::string text = read_text(root + *file);
-		return std::sscanf(text.c_str(), "%lld %lld", quota, period) == 2 &&
-		    *quota > 0 && *period > 0;
+		const char *rest = nullptr;
+		*quota = number(text.c_str(), &rest);
+		*period = *quota > 0 ? number(rest) : -1;
+		return *quota > 0 && *period > 0;
 	}
 	*file = dir + "/cpu.cfs_quota_us";
-	*quota = std::atoll(read_text(root + *file).c_str());
-	*period = std::atoll(read_text(root + dir + "/cpu.cfs_period_us").c_str());
+	*quota = number(read_text(root + *file).c_str());
+	*period = number(read_text(root + dir + "/cpu.cfs_period_us").c_str());
 	return *quota > 0 && *period > 0;
 }
 
 /* The tightest limit of the cgroup and of each ancestor up to the mount point. */
 static void
-walk_up(const std::string &root, const std::string &top, Limit &limit)
+walk_up(const std::string &root, Limit &limit, const std::string &top)
 {
 	std::string dir = limit.dir;
 	for (;;) {
-		long long quota, period;
+		long long quota = 0;
+		long long period = 0;
 		std::string file;
 		limit.levels++;
 		if (level_limit(root, limit.version, dir, &quota, &period, &file) &&
@@ -201,11 +225,10 @@ walk_up(const std::string &root, const std::string &top, Limit &limit)
 }
 
 Limit
-find_limit(const std::string &root, const std::string &proc_cgroup,
-    const std::string &mountinfo)
+find_limit(const std::string &root)
 {
-	const std::vector<Mount> mounts = parse_mountinfo(mountinfo);
-	const std::vector<CgroupLine> lines = parse_proc_cgroup(proc_cgroup);
+	const std::vector<Mount> mounts = parse_mountinfo(read_text(root + "/proc/self/mountinfo"));
+	const std::vector<CgroupLine> lines = parse_proc_cgroup(read_text(root + "/proc/self/cgroup"));
 	Limit limit;
 	const Mount *mount = nullptr;
 
@@ -240,7 +263,7 @@ find_limit(const std::string &root, const std::string &proc_cgroup,
 		limit.why = "no cgroup file system with the cpu controller is mounted here";
 		return limit;
 	}
-	walk_up(root, mount->point, limit);
+	walk_up(root, limit, mount->point);
 	return limit;
 }
 
@@ -250,7 +273,7 @@ stat_field(const std::string &text, const std::string &key)
 {
 	const std::string line_start = "\n" + key + " ";
 	const std::size_t at = ("\n" + text).find(line_start);
-	return at == std::string::npos ? -1 : std::atoll(text.c_str() + at + key.size() + 1);
+	return at == std::string::npos ? -1 : number(text.c_str() + at + key.size() + 1);
 }
 
 CpuStats
@@ -271,7 +294,7 @@ read_stats(const std::string &root, const Limit &limit)
 	const std::string usage_text = read_text(root + limit.account_dir +
 	    (v2 ? "/cpu.stat" : "/cpuacct.usage"));
 	const long long usage = v2 ? stat_field(usage_text, "usage_usec") :
-	    (usage_text.empty() ? -1 : std::atoll(usage_text.c_str()));
+	    number(usage_text.c_str());
 	stats.usage = usage < 0 ? -1 : static_cast<double>(usage) * unit;
 	return stats;
 }

@@ -8,8 +8,8 @@
  * /proc/self/mountinfo to where that cgroup is mounted here, and the
  * bandwidth limit of that cgroup and of every ancestor that can be seen.
  *
- * Every path read is prefixed with root, so that a file tree captured from
- * another system can be read as that system would read it.
+ * Every path read, /proc/self's included, is prefixed with root, so that a
+ * file tree captured from another system reads as that system would.
  */
 
 #include <string>
@@ -43,12 +43,16 @@ struct Limit {
 	std::string source;      /* the file of the tightest limit */
 	std::string limit_dir;   /* its directory, whose cpu.stat counts the throttling */
 	int levels = 0;          /* cgroups looked at: the own and each visible ancestor */
-
-	double cpus() const { return static_cast<double>(quota_us) / static_cast<double>(period_us); }
 };
 
-Limit find_limit(const std::string &root, const std::string &proc_cgroup,
-    const std::string &mountinfo);
+/* The processors a limit with a quota allows. */
+inline double
+quota_cpus(const Limit &limit)
+{
+	return static_cast<double>(limit.quota_us) / static_cast<double>(limit.period_us);
+}
+
+Limit find_limit(const std::string &root);
 
 struct CpuStats {
 	double usage = -1;        /* seconds used by the cgroup, or -1 */

@@ -32,7 +32,16 @@
 #include "verdict.h"
 
 static constexpr char name[] = "cpuspend-check-limit";
+static constexpr int default_seconds = 5;
+static constexpr double default_tolerance = 10; /* percent */
 static constexpr int most_copies = 4096;
+static constexpr double most_tolerance = 1000; /* percent */
+static constexpr double nanoseconds = 1e9;
+static constexpr double microseconds = 1e6;
+/* The statuses a shell gives: a program it cannot run, and a signal's base. */
+static constexpr int cannot_run = 127;
+static constexpr int signal_status = 128;
+static constexpr std::size_t error_line_max = 512;
 
 static void
 usage(std::FILE *out)
@@ -75,13 +84,13 @@ monotonic()
 {
 	timespec ts{};
 	clock_gettime(CLOCK_MONOTONIC, &ts);
-	return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+	return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / nanoseconds;
 }
 
 static double
 seconds(const timeval &tv)
 {
-	return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6;
+	return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / microseconds;
 }
 
 static bool
@@ -104,7 +113,7 @@ find_program(const std::string &command)
 	for (;;) {
 		const std::size_t end = std::min(dirs.find(':', start), dirs.size());
 		const std::string dir = dirs.substr(start, end - start);
-		const std::string candidate = (dir.empty() ? "." : dir) + "/" + command;
+		std::string candidate = (dir.empty() ? "." : dir) + "/" + command;
 		if (executable(candidate))
 			return candidate;
 		if (end == dirs.size())
@@ -130,8 +139,8 @@ default_program()
 
 struct Options {
 	int copies = 1;
-	int seconds = 5;
-	double tolerance = 10;
+	int seconds = default_seconds;
+	double tolerance = default_tolerance;
 	std::string program;
 	bool json = false;
 };
@@ -163,7 +172,7 @@ parse_options(int argc, char *argv[])
 		case tolerance: {
 			char *end;
 			o.tolerance = std::strtod(optarg, &end);
-			if (end == optarg || *end != '\0' || !(o.tolerance >= 0 && o.tolerance <= 1000))
+			if (end == optarg || *end != '\0' || !(o.tolerance >= 0 && o.tolerance <= most_tolerance))
 				usage_error("--tolerance", optarg);
 			break;
 		}
@@ -247,16 +256,16 @@ start_copy(std::vector<Copy> &copies, std::size_t i, const Options &o,
 		if (dup2(null_fd, 0) >= 0 && dup2(null_fd, 1) >= 0 && dup2(copy.err_fd, 2) >= 0)
 			execv(argv[0], const_cast<char *const *>(argv));
 		dprintf(copy.err_fd, "cannot run %s: %s\n", argv[0], std::strerror(errno));
-		_exit(127);
+		_exit(cannot_run);
 	}
 	close(null_fd);
 }
 
-/* The first line a failed copy wrote on standard error. */
+/* The first line a failed copy wrote on standard error, cut short if long. */
 static std::string
 first_error_line(int fd)
 {
-	char buffer[512] = "";
+	char buffer[error_line_max] = "";
 	const ssize_t n = pread(fd, buffer, sizeof buffer - 1, 0);
 	if (n <= 0)
 		return "";
@@ -271,11 +280,9 @@ copy_failed(std::vector<Copy> &copies, std::size_t i)
 {
 	const Copy copy = copies[i];
 	stop_copies(copies);
-	char what[64];
-	if (WIFSIGNALED(copy.status))
-		std::snprintf(what, sizeof what, "was killed by signal %d", WTERMSIG(copy.status));
-	else
-		std::snprintf(what, sizeof what, "exited with status %d", WEXITSTATUS(copy.status));
+	const std::string what = WIFSIGNALED(copy.status) ?
+	    "was killed by signal " + std::to_string(WTERMSIG(copy.status)) :
+	    "exited with status " + std::to_string(WEXITSTATUS(copy.status));
 	cannot_check("copy " + std::to_string(i + 1) + " (pid " + std::to_string(copy.pid) +
 	    ") " + what + first_error_line(copy.err_fd));
 }
@@ -293,7 +300,7 @@ wait_for_copies(std::vector<Copy> &copies, const sigset_t &watched)
 			const int stopped = stop_copies(copies);
 			std::fprintf(stderr, "%s: interrupted by signal %d; stopped %d running %s\n",
 			    name, info.si_signo, stopped, stopped == 1 ? "copy" : "copies");
-			std::exit(128 + info.si_signo);
+			std::exit(signal_status + info.si_signo);
 		}
 		for (std::size_t i = 0; i < copies.size(); i++) {
 			Copy &copy = copies[i];
@@ -337,7 +344,7 @@ main(int argc, char *argv[])
 	}
 
 	Report r;
-	r.limit = find_limit("", read_text("/proc/self/cgroup"), read_text("/proc/self/mountinfo"));
+	r.limit = find_limit("");
 	if (r.limit.version == 0)
 		cannot_check("no CPU controller visible: " + r.limit.why);
 	utsname host{};
@@ -346,9 +353,9 @@ main(int argc, char *argv[])
 	r.program = o.program;
 	r.cpus = allowed_cpus();
 	const double cpu_capacity = std::min<double>(r.cpus, o.copies);
-	r.capacity = r.limit.quota ? std::min(r.limit.cpus(), cpu_capacity) : cpu_capacity;
-	r.figures = {o.copies, o.seconds, o.tolerance / 100, r.capacity, r.limit.quota,
-	    r.limit.quota ? static_cast<double>(r.limit.period_us) / 1e6 : 0,
+	r.capacity = r.limit.quota ? std::min(quota_cpus(r.limit), cpu_capacity) : cpu_capacity;
+	r.figures = {o.copies, o.seconds, o.tolerance / percent, r.capacity, r.limit.quota,
+	    r.limit.quota ? static_cast<double>(r.limit.period_us) / microseconds : 0,
 	    0, -1, -1};
 
 	const sigset_t watched = watched_signals();
@@ -364,7 +371,8 @@ main(int argc, char *argv[])
 	rusage self{};
 	getrusage(RUSAGE_SELF, &self);
 	r.checker_cpu = seconds(self.ru_utime) + seconds(self.ru_stime);
-	double first = r.copies.front().started, last = 0;
+	double first = r.copies.front().started;
+	double last = 0;
 	for (const Copy &copy : r.copies) {
 		first = std::min(first, copy.started);
 		last = std::max(last, copy.ended);

@@ -3,51 +3,82 @@
 
 #include <cstdio>
 
+/*
+ * The well-formed UTF-8 sequences, after RFC 3629: the range of the first
+ * byte, the range of the second, and the length.  Nothing else is UTF-8:
+ * no overlong form, no surrogate, nothing past U+10FFFF.
+ */
+struct Utf8Form {
+	unsigned char first_low, first_high, second_low, second_high;
+	std::size_t length;
+};
+static constexpr Utf8Form utf8_forms[] = {
+    {0x00, 0x7f, 0x00, 0x00, 1},
+    {0xc2, 0xdf, 0x80, 0xbf, 2},
+    {0xe0, 0xe0, 0xa0, 0xbf, 3},
+    {0xe1, 0xec, 0x80, 0xbf, 3},
+    {0xed, 0xed, 0x80, 0x9f, 3},
+    {0xee, 0xef, 0x80, 0xbf, 3},
+    {0xf0, 0xf0, 0x90, 0xbf, 4},
+    {0xf1, 0xf3, 0x80, 0xbf, 4},
+    {0xf4, 0xf4, 0x80, 0x8f, 4},
+};
+static constexpr unsigned char continuation_low = 0x80;
+static constexpr unsigned char continuation_high = 0xbf;
+static constexpr char replacement_character[] = "\xef\xbf\xbd";
+static constexpr unsigned char delete_character = 0x7f;
+
+/* The length of the well-formed UTF-8 sequence at text[i], or 0. */
+static std::size_t
+utf8_length(const std::string &text, std::size_t i)
+{
+	const auto byte = [&](std::size_t k) {
+		return k < text.size() ? static_cast<unsigned char>(text[k]) : 0U;
+	};
+	const auto within = [](unsigned c, unsigned low, unsigned high) {
+		return c >= low && c <= high;
+	};
+	for (const Utf8Form &form : utf8_forms) {
+		if (!within(byte(i), form.first_low, form.first_high))
+			continue;
+		if (form.length > 1 && !within(byte(i + 1), form.second_low, form.second_high))
+			return 0;
+		for (std::size_t k = 2; k < form.length; k++) {
+			if (!within(byte(i + k), continuation_low, continuation_high))
+				return 0;
+		}
+		return form.length;
+	}
+	return 0;
+}
+
+/*
+ * Quotes and backslashes are escaped, and so are control characters, as
+ * \u00XX.  A well-formed UTF-8 sequence is copied whole; any other byte
+ * becomes U+FFFD, so that the output is always valid JSON text.
+ */
 std::string
 json_string(const std::string &text)
 {
 	std::string out = "\"";
-	const auto byte = [&](std::size_t i) {
-		return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u;
-	};
 	for (std::size_t i = 0; i < text.size();) {
-		const unsigned c = byte(i);
+		const auto c = static_cast<unsigned char>(text[i]);
+		const std::size_t length = utf8_length(text, i);
 		if (c == '"' || c == '\\') {
 			out += '\\';
 			out += static_cast<char>(c);
-			i++;
-			continue;
-		}
-		if (c < 0x20 || c == 0x7f) {
-			char escaped[8];
+		} else if (c < ' ' || c == delete_character) {
+			char escaped[sizeof "\\u0000"];
 			std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
 			out += escaped;
-			i++;
+		} else if (length == 0) {
+			out += replacement_character;
+		} else {
+			out.append(text, i, length);
+			i += length;
 			continue;
 		}
-		/*
-		 * A UTF-8 sequence is copied whole when it is well formed: the
-		 * right number of continuation bytes, no overlong form, no
-		 * surrogate and nothing past U+10FFFF.  Any other byte becomes
-		 * U+FFFD, so that the output is always valid JSON text.
-		 */
-		const int length = c < 0x80 ? 1 : c >= 0xc2 && c <= 0xdf ? 2 :
-		    c >= 0xe0 && c <= 0xef ? 3 : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
-		bool valid = length > 0;
-		for (int k = 1; valid && k < length; k++)
-			valid = (byte(i + k) & 0xc0) == 0x80;
-		if (valid && length >= 3) {
-			const unsigned second = byte(i + 1);
-			valid = !(c == 0xe0 && second < 0xa0) && !(c == 0xed && second >= 0xa0) &&
-			    !(c == 0xf0 && second < 0x90) && !(c == 0xf4 && second >= 0x90);
-		}
-		if (!valid) {
-			out += "\xef\xbf\xbd";
-			i++;
-			continue;
-		}
-		out.append(text, i, static_cast<std::size_t>(length));
-		i += static_cast<std::size_t>(length);
+		i++;
 	}
 	return out + "\"";
 }
@@ -74,7 +105,7 @@ print_table(const Report &r)
 	const Figures &f = r.figures;
 	if (l.quota)
 		std::printf("limit         %.2f CPU: %lld us of every %lld us, from %s\n",
-		    l.cpus(), l.quota_us, l.period_us, l.source.c_str());
+		    quota_cpus(l), l.quota_us, l.period_us, l.source.c_str());
 	else
 		std::printf("limit         no quota in %d cgroup%s looked at\n", l.levels,
 		    l.levels == 1 ? "" : "s");
@@ -103,7 +134,7 @@ print_table(const Report &r)
 		std::printf("throttled     %lld of %lld periods, %.3f s\n", f.throttled, f.periods,
 		    throttled_time);
 	std::printf("checker       %.3f s of processor time, %.2f %% of the copies'\n",
-	    r.checker_cpu, 100 * r.checker_cpu / copies_cpu(r));
+	    r.checker_cpu, percent * r.checker_cpu / copies_cpu(r));
 	std::printf("verdict       %s: %s\n", verdict_name(r.verdict),
 	    verdict_text(r.verdict, f).c_str());
 }
@@ -114,7 +145,7 @@ number(double value, bool known = true)
 {
 	if (!known)
 		return "null";
-	char text[32];
+	char text[sizeof "-1.23456e+308"];
 	std::snprintf(text, sizeof text, "%.6g", value);
 	return text;
 }
@@ -145,7 +176,7 @@ print_json(const Report &r)
 	    json_string(CPUSPEND_VERSION).c_str(), json_string(r.kernel).c_str(),
 	    json_string(r.program).c_str(), l.version, json_string(l.cgroup).c_str(),
 	    json_string(l.dir).c_str(),
-	    l.quota ? ("{\"cpus\":" + number(l.cpus()) + ",\"quota_us\":" +
+	    l.quota ? ("{\"cpus\":" + number(quota_cpus(l)) + ",\"quota_us\":" +
 		std::to_string(l.quota_us) + ",\"period_us\":" + std::to_string(l.period_us) +
 		",\"source\":" + json_string(l.source) + "}").c_str() : "null",
 	    r.cpus, f.copies, f.seconds, number(r.capacity).c_str(), runs.c_str(),
@@ -154,7 +185,7 @@ print_json(const Report &r)
 	    number(static_cast<double>(f.periods), stats).c_str(),
 	    number(static_cast<double>(f.throttled), stats).c_str(),
 	    number(throttled_time, throttled_time >= 0).c_str(),
-	    number(r.checker_cpu).c_str(), number(100 * f.tolerance).c_str(),
-	    number(100 * allowed_early(f)).c_str(), json_string(verdict_name(r.verdict)).c_str(),
+	    number(r.checker_cpu).c_str(), number(percent * f.tolerance).c_str(),
+	    number(percent * allowed_early(f)).c_str(), json_string(verdict_name(r.verdict)).c_str(),
 	    json_string(verdict_text(r.verdict, f)).c_str());
 }

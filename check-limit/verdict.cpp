@@ -18,6 +18,17 @@ allowed_early(const Figures &f)
 }
 
 /*
+ * The share of the periods that must have been throttled, and of the time
+ * past the expected that the periods must cover, for throttling to explain
+ * a slow run.
+ */
+/* Room for the longest verdict, with its figures. */
+static constexpr std::size_t verdict_text_size = 256;
+
+static constexpr double throttled_share = 0.8;
+static constexpr double excess_share = 0.5;
+
+/*
  * A slow run is put down to throttling when the group was throttled in
  * nearly every period and the periods, which the kernel counts only while
  * the group has work, ran on through at least half of the time it took
@@ -32,8 +43,8 @@ throttling_explains(const Figures &f)
 		return false;
 	const double expected = expected_seconds(f);
 	const double enforced = static_cast<double>(f.periods) * f.period;
-	return static_cast<double>(f.throttled) >= 0.8 * static_cast<double>(f.periods) &&
-	    enforced >= expected + 0.5 * (f.wall - expected);
+	return static_cast<double>(f.throttled) >= throttled_share * static_cast<double>(f.periods) &&
+	    enforced >= expected + excess_share * (f.wall - expected);
 }
 
 Verdict
@@ -66,24 +77,24 @@ verdict_name(Verdict v)
 std::string
 verdict_text(Verdict v, const Figures &f)
 {
-	char text[256];
-	const double percent = 100 * (f.wall / expected_seconds(f) - 1);
+	char text[verdict_text_size];
+	const double off = percent * (f.wall / expected_seconds(f) - 1);
 	switch (v) {
 	case Verdict::ok:
 		std::snprintf(text, sizeof text, "the limit held: %+.1f %% of the expected time, "
-		    "within %.0f %%", percent, 100 * f.tolerance);
+		    "within %.0f %%", off, percent * f.tolerance);
 		break;
 	case Verdict::faster:
 		std::snprintf(text, sizeof text, "faster than the capacity allows by %.1f %%: "
-		    "the limit is not enforced, or is looser than it says", -percent);
+		    "the limit is not enforced, or is looser than it says", -off);
 		break;
 	case Verdict::slower_throttled:
 		std::snprintf(text, sizeof text, "slower by %.1f %%, explained by throttling (over-throttling): "
-		    "the group is held back more than its limit says", percent);
+		    "the group is held back more than its limit says", off);
 		break;
 	case Verdict::slower_contention:
 		std::snprintf(text, sizeof text, "slower by %.1f %%, not explained by throttling: the CPUs "
-		    "were busy with other work (contention), or the copies waited", percent);
+		    "were busy with other work (contention), or the copies waited", off);
 		break;
 	}
 	return text;

@@ -17,6 +17,9 @@
  */
 constexpr double faster_margin = 0.02;
 
+/* Fractions are shown as percentages. */
+constexpr double percent = 100;
+
 struct Figures {
 	int copies;
 	int seconds;
