@@ -298,3 +298,15 @@ read_stats(const std::string &root, const Limit &limit)
 	stats.usage = usage < 0 ? -1 : static_cast<double>(usage) * unit;
 	return stats;
 }
+
+CpuStats
+stats_since(const CpuStats &before, const CpuStats &after)
+{
+	const auto grew = [](auto from, auto to) { return from < 0 || to < 0 ? -1 : to - from; };
+	CpuStats used;
+	used.usage = grew(before.usage, after.usage);
+	used.periods = grew(before.periods, after.periods);
+	used.throttled = grew(before.throttled, after.throttled);
+	used.throttled_time = grew(before.throttled_time, after.throttled_time);
+	return used;
+}

@@ -62,6 +62,8 @@ struct CpuStats {
 };
 
 CpuStats read_stats(const std::string &root, const Limit &limit);
+/* What the counters grew by from before to after; -1 where either is unknown. */
+CpuStats stats_since(const CpuStats &before, const CpuStats &after);
 
 /* A whole file, or an empty string. */
 std::string read_text(const std::string &path);

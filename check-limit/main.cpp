@@ -101,7 +101,7 @@ executable(const std::string &path)
 	    access(path.c_str(), X_OK) == 0;
 }
 
-/* A command name as the shell finds it: on PATH unless it names a directory. */
+/* A command as the shell finds it: on PATH, unless its name holds a slash. */
 static std::string
 find_program(const std::string &command)
 {
@@ -362,11 +362,11 @@ main(int argc, char *argv[])
 	sigset_t old_mask;
 	sigprocmask(SIG_BLOCK, &watched, &old_mask);
 	r.copies.resize(static_cast<std::size_t>(o.copies));
-	r.before = read_stats("", r.limit);
+	const CpuStats before = read_stats("", r.limit);
 	for (std::size_t i = 0; i < r.copies.size(); i++)
 		start_copy(r.copies, i, o, old_mask);
 	wait_for_copies(r.copies, watched);
-	r.after = read_stats("", r.limit);
+	r.used = stats_since(before, read_stats("", r.limit));
 
 	rusage self{};
 	getrusage(RUSAGE_SELF, &self);
@@ -378,10 +378,8 @@ main(int argc, char *argv[])
 		last = std::max(last, copy.ended);
 	}
 	r.figures.wall = last - first;
-	if (r.before.periods >= 0 && r.after.periods >= 0) {
-		r.figures.periods = r.after.periods - r.before.periods;
-		r.figures.throttled = r.after.throttled - r.before.throttled;
-	}
+	r.figures.periods = r.used.periods;
+	r.figures.throttled = r.used.throttled;
 	r.verdict = judge(r.figures);
 
 	if (o.json)

@@ -84,12 +84,6 @@ json_string(const std::string &text)
 }
 
 static double
-difference(double after, double before)
-{
-	return after < 0 || before < 0 ? -1 : after - before;
-}
-
-static double
 copies_cpu(const Report &r)
 {
 	double sum = 0;
@@ -123,16 +117,15 @@ print_table(const Report &r)
 	const double expected = expected_seconds(f);
 	std::printf("group         %.3f s of wall-clock time against %.3f s expected, "
 	    "ratio %.3f\n", f.wall, expected, f.wall / expected);
-	const double usage = difference(r.after.usage, r.before.usage);
+	const double usage = r.used.usage;
 	if (usage >= 0)
 		std::printf("usage         %.3f s by the cgroup against %.3f s by the copies\n",
 		    usage, copies_cpu(r));
 	else
 		std::printf("usage         not visible; %.3f s by the copies\n", copies_cpu(r));
-	const double throttled_time = difference(r.after.throttled_time, r.before.throttled_time);
 	if (f.periods >= 0)
 		std::printf("throttled     %lld of %lld periods, %.3f s\n", f.throttled, f.periods,
-		    throttled_time);
+		    r.used.throttled_time);
 	std::printf("checker       %.3f s of processor time, %.2f %% of the copies'\n",
 	    r.checker_cpu, percent * r.checker_cpu / copies_cpu(r));
 	std::printf("verdict       %s: %s\n", verdict_name(r.verdict),
@@ -156,9 +149,9 @@ print_json(const Report &r)
 	const Limit &l = r.limit;
 	const Figures &f = r.figures;
 	const double expected = expected_seconds(f);
-	const double usage = difference(r.after.usage, r.before.usage);
+	const double usage = r.used.usage;
 	const bool stats = f.periods >= 0;
-	const double throttled_time = difference(r.after.throttled_time, r.before.throttled_time);
+	const double throttled_time = r.used.throttled_time;
 	std::string runs;
 	for (const Copy &c : r.copies) {
 		runs += std::string(runs.empty() ? "" : ",") + "{\"pid\":" + std::to_string(c.pid) +

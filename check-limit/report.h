@@ -29,7 +29,7 @@ struct Report {
 	double capacity = 0;
 	Figures figures{};
 	std::vector<Copy> copies;
-	CpuStats before, after;
+	CpuStats used; /* the cgroup's counters while the copies ran */
 	double checker_cpu = 0;
 	Verdict verdict = Verdict::ok;
 };
