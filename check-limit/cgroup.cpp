@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 static constexpr int decimal = 10;
 static constexpr int octal = 8;
@@ -200,28 +201,57 @@ level_limit(const std::string &root, int version, const std::string &dir,
 	return *quota > 0 && *period > 0;
 }
 
-/* The tightest limit of the cgroup and of each ancestor up to the mount point. */
+bool
+tighter(long long quota, long long period, const Limit &limit)
+{
+	/* Compared as fractions without the overflow a product of the two could reach. */
+	return !limit.quota || static_cast<long double>(quota) / static_cast<long double>(period) <
+	    static_cast<long double>(limit.quota_us) / static_cast<long double>(limit.period_us);
+}
+
+/* dir without its last n components. */
+static std::string
+up(std::string dir, int n)
+{
+	for (; n > 0 && !dir.empty(); n--)
+		dir.erase(dir.rfind('/'));
+	return dir;
+}
+
+/*
+ * The tightest limit of the cgroup and of each ancestor up to the mount
+ * point, and the directory where the usage of the cgroup that has it is
+ * counted: as many levels up from the cgroup's own.
+ */
 static void
-walk_up(const std::string &root, Limit &limit, const std::string &top)
+walk_up(const std::string &root, Limit &limit, const std::string &top,
+    const std::string &account_top)
 {
 	std::string dir = limit.dir;
-	for (;;) {
+	for (int level = 0;; level++) {
 		long long quota = 0;
 		long long period = 0;
 		std::string file;
 		limit.levels++;
 		if (level_limit(root, limit.version, dir, &quota, &period, &file) &&
-		    (!limit.quota || quota * limit.period_us < limit.quota_us * period)) {
+		    tighter(quota, period, limit)) {
 			limit.quota = true;
 			limit.quota_us = quota;
 			limit.period_us = period;
 			limit.source = file;
 			limit.limit_dir = dir;
+			const std::string account = up(limit.account_dir, level);
+			limit.limit_account_dir = under(account, account_top) ? account : "";
 		}
 		if (dir.size() <= top.size())
-			return;
+			break;
 		dir.erase(dir.rfind('/'));
 	}
+	if (!limit.quota)
+		return;
+	const long long burst = number(read_text(root + limit.limit_dir +
+	    (limit.version == 2 ? "/cpu.max.burst" : "/cpu.cfs_burst_us")).c_str());
+	limit.burst_us = std::max(burst, 0LL);
 }
 
 Limit
@@ -231,6 +261,7 @@ find_limit(const std::string &root)
 	const std::vector<CgroupLine> lines = parse_proc_cgroup(read_text(root + "/proc/self/cgroup"));
 	Limit limit;
 	const Mount *mount = nullptr;
+	const Mount *acct_mount = nullptr;
 
 	/* A controller is on one hierarchy only: on v1 when a v1 hierarchy has it. */
 	const CgroupLine *v1 = line_for(lines, "cpu");
@@ -243,7 +274,6 @@ find_limit(const std::string &root)
 		limit.dir = cgroup_dir(root, v1_mounts, v1->path, &mount);
 		const CgroupLine *acct = line_for(lines, "cpuacct");
 		const std::vector<const Mount *> acct_mounts = mounts_for(mounts, "cpuacct");
-		const Mount *acct_mount = nullptr;
 		if (acct != nullptr && !acct_mounts.empty())
 			limit.account_dir = cgroup_dir(root, acct_mounts, acct->path, &acct_mount);
 	} else if (v1 != nullptr) {
@@ -254,16 +284,22 @@ find_limit(const std::string &root)
 		limit.cgroup = v2->path;
 		limit.dir = cgroup_dir(root, v2_mounts, v2->path, &mount);
 		limit.account_dir = limit.dir;
-		if (!contains(split(read_text(root + limit.dir + "/cgroup.controllers"), " \n"), "cpu")) {
-			limit.version = 0;
-			limit.why = "the cpu controller is not enabled for " + limit.dir;
-			return limit;
-		}
+		acct_mount = mount;
 	} else {
 		limit.why = "no cgroup file system with the cpu controller is mounted here";
 		return limit;
 	}
-	walk_up(root, limit, mount->point);
+	/*
+	 * Outside the namespace's root the path climbs above the mount, and
+	 * what lies there is another cgroup's: nothing of it is read.
+	 */
+	if (limit.cgroup == "/.." || limit.cgroup.compare(0, 4, "/../") == 0) {
+		limit.outside = true;
+		limit.dir.clear();
+		limit.account_dir.clear();
+		return limit;
+	}
+	walk_up(root, limit, mount->point, acct_mount != nullptr ? acct_mount->point : "");
 	return limit;
 }
 
@@ -276,12 +312,73 @@ stat_field(const std::string &text, const std::string &key)
 	return at == std::string::npos ? -1 : number(text.c_str() + at + key.size() + 1);
 }
 
+/* The "total=" of the "some" line of a pressure file, in seconds, or -1. */
+static double
+some_pressure(const std::string &text)
+{
+	const std::size_t at = text.find("some ");
+	const std::size_t total = at == std::string::npos ? at : text.find("total=", at);
+	if (total == std::string::npos)
+		return -1;
+	const long long us = number(text.c_str() + total + sizeof "total=" - 1);
+	return us < 0 ? -1 : static_cast<double>(us) * 1e-6;
+}
+
+/* Steal of every CPU together, the eighth figure of /proc/stat's "cpu" line. */
+static double
+steal_seconds(const std::string &text)
+{
+	static constexpr int steal_field = 8;
+	if (text.compare(0, 4, "cpu ") != 0)
+		return -1;
+	const char *at = text.c_str() + 4;
+	long long ticks = -1;
+	for (int i = 0; i < steal_field; i++)
+		ticks = number(at, &at);
+	const long hz = sysconf(_SC_CLK_TCK);
+	return ticks < 0 || hz <= 0 ? -1 : static_cast<double>(ticks) / static_cast<double>(hz);
+}
+
+static void
+read_pressure(const std::string &root, const Limit &limit, CpuStats &stats)
+{
+	/* A cgroup's own pressure on v2; the whole system's where that is all there is. */
+	double pressure = -1;
+	if (limit.version == 2 && !limit.dir.empty())
+		pressure = some_pressure(read_text(root + limit.dir + "/cpu.pressure"));
+	if (pressure < 0) {
+		pressure = some_pressure(read_text(root + "/proc/pressure/cpu"));
+		stats.pressure_system = pressure >= 0;
+	}
+	stats.pressure = pressure;
+	stats.steal = steal_seconds(read_text(root + "/proc/stat"));
+}
+
+CpuStats
+stats_since(const CpuStats &before, const CpuStats &after)
+{
+	const auto grew = [](auto from, auto to) { return from < 0 || to < 0 ? -1 : to - from; };
+	CpuStats used;
+	used.usage = grew(before.usage, after.usage);
+	used.group_usage = grew(before.group_usage, after.group_usage);
+	used.periods = grew(before.periods, after.periods);
+	used.throttled = grew(before.throttled, after.throttled);
+	used.throttled_time = grew(before.throttled_time, after.throttled_time);
+	used.pressure = grew(before.pressure, after.pressure);
+	used.pressure_system = after.pressure_system;
+	used.steal = grew(before.steal, after.steal);
+	return used;
+}
+
 CpuStats
 read_stats(const std::string &root, const Limit &limit)
 {
 	CpuStats stats;
 	const bool v2 = limit.version == 2;
 	const double unit = v2 ? 1e-6 : 1e-9;
+	read_pressure(root, limit, stats);
+	if (limit.dir.empty())
+		return stats;
 	const std::string throttling = read_text(root +
 	    (limit.quota ? limit.limit_dir : limit.dir) + "/cpu.stat");
 	stats.periods = stat_field(throttling, "nr_periods");
@@ -291,22 +388,16 @@ read_stats(const std::string &root, const Limit &limit)
 
 	if (limit.account_dir.empty())
 		return stats;
-	const std::string usage_text = read_text(root + limit.account_dir +
-	    (v2 ? "/cpu.stat" : "/cpuacct.usage"));
-	const long long usage = v2 ? stat_field(usage_text, "usage_usec") :
-	    number(usage_text.c_str());
-	stats.usage = usage < 0 ? -1 : static_cast<double>(usage) * unit;
+	const auto usage_of = [&](const std::string &dir) {
+		const std::string text = read_text(root + dir + (v2 ? "/cpu.stat" : "/cpuacct.usage"));
+		const long long usage = v2 ? stat_field(text, "usage_usec") : number(text.c_str());
+		return usage < 0 ? -1 : static_cast<double>(usage) * unit;
+	};
+	stats.usage = usage_of(limit.account_dir);
+	if (!limit.quota)
+		stats.group_usage = stats.usage;
+	else if (!limit.limit_account_dir.empty())
+		stats.group_usage = usage_of(limit.limit_account_dir);
 	return stats;
 }
 
-CpuStats
-stats_since(const CpuStats &before, const CpuStats &after)
-{
-	const auto grew = [](auto from, auto to) { return from < 0 || to < 0 ? -1 : to - from; };
-	CpuStats used;
-	used.usage = grew(before.usage, after.usage);
-	used.periods = grew(before.periods, after.periods);
-	used.throttled = grew(before.throttled, after.throttled);
-	used.throttled_time = grew(before.throttled_time, after.throttled_time);
-	return used;
-}

@@ -13,14 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <getopt.h>
 #include <sched.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
@@ -28,7 +25,9 @@
 #include <unistd.h>
 
 #include "cgroup.h"
+#include "process.h"
 #include "report.h"
+#include "run.h"
 #include "verdict.h"
 
 static constexpr char name[] = "cpuspend-check-limit";
@@ -36,19 +35,19 @@ static constexpr int default_seconds = 5;
 static constexpr double default_tolerance = 10; /* percent */
 static constexpr int most_copies = 4096;
 static constexpr double most_tolerance = 1000; /* percent */
-static constexpr double nanoseconds = 1e9;
 static constexpr double microseconds = 1e6;
-/* The statuses a shell gives: a program it cannot run, and a signal's base. */
-static constexpr int cannot_run = 127;
+static constexpr double milli = 1e-3;
+/* The status a shell gives for a signal: its number past this. */
 static constexpr int signal_status = 128;
-static constexpr std::size_t error_line_max = 512;
+/* What the Downward API gives for limits.cpu with divisor 1m: a whole number. */
+static constexpr char expect_variable[] = "CPUSPEND_EXPECT_MILLICPUS";
 
 static void
 usage(std::FILE *out)
 {
 	std::fprintf(out, "usage: %s [--json] [--copies N] [--seconds S] "
-	    "[--tolerance PERCENT] [--program PATH]\n       %s --help | --version\n",
-	    name, name);
+	    "[--tolerance PERCENT]\n       %*s [--expect CPUS] [--program PATH]\n"
+	    "       %s --help | --version\n", name, static_cast<int>(sizeof name - 1), "", name);
 }
 
 [[noreturn]] static void
@@ -77,20 +76,6 @@ whole_number(const char *option, const char *text, int low, int high)
 	if (errno != 0 || end == text || *end != '\0' || value < low || value > high)
 		usage_error(option, text);
 	return static_cast<int>(value);
-}
-
-static double
-monotonic()
-{
-	timespec ts{};
-	clock_gettime(CLOCK_MONOTONIC, &ts);
-	return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / nanoseconds;
-}
-
-static double
-seconds(const timeval &tv)
-{
-	return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / microseconds;
 }
 
 static bool
@@ -141,18 +126,33 @@ struct Options {
 	int copies = 1;
 	int seconds = default_seconds;
 	double tolerance = default_tolerance;
+	double expect = 0;
 	std::string program;
 	bool json = false;
 };
 
+/* The limit intended, when the environment gives it and no option does. */
+static double
+expect_from_environment()
+{
+	const char *value = std::getenv(expect_variable);
+	if (value == nullptr || *value == '\0')
+		return 0;
+	double cpus = 0;
+	if (std::strchr(value, '.') != nullptr || !parse_cpus(std::string(value) + "m", &cpus))
+		usage_error(expect_variable, value);
+	return cpus;
+}
+
 static Options
 parse_options(int argc, char *argv[])
 {
-	enum { copies = 1, seconds, tolerance, program, json, help, version };
+	enum { copies = 1, seconds, tolerance, expect, program, json, help, version };
 	static const option longs[] = {
 	    {"copies", required_argument, nullptr, copies},
 	    {"seconds", required_argument, nullptr, seconds},
 	    {"tolerance", required_argument, nullptr, tolerance},
+	    {"expect", required_argument, nullptr, expect},
 	    {"program", required_argument, nullptr, program},
 	    {"json", no_argument, nullptr, json},
 	    {"help", no_argument, nullptr, help},
@@ -176,6 +176,10 @@ parse_options(int argc, char *argv[])
 				usage_error("--tolerance", optarg);
 			break;
 		}
+		case expect:
+			if (!parse_cpus(optarg, &o.expect))
+				usage_error("--expect", optarg);
+			break;
 		case program:
 			o.program = optarg;
 			break;
@@ -196,126 +200,9 @@ parse_options(int argc, char *argv[])
 		std::fprintf(stderr, "%s: unexpected argument '%s'\n", name, argv[optind]);
 		usage_error(nullptr, nullptr);
 	}
+	if (o.expect == 0)
+		o.expect = expect_from_environment();
 	return o;
-}
-
-/* The signals that stop a check; SIGCHLD wakes it when a copy ends. */
-static sigset_t
-watched_signals()
-{
-	sigset_t set;
-	sigemptyset(&set);
-	for (const int sig : {SIGCHLD, SIGINT, SIGTERM, SIGHUP})
-		sigaddset(&set, sig);
-	return set;
-}
-
-/* Kills the copies still running and reaps them, leaving none behind. */
-static int
-stop_copies(std::vector<Copy> &copies)
-{
-	int stopped = 0;
-	for (Copy &copy : copies) {
-		if (copy.pid > 0 && copy.ended == 0) {
-			kill(copy.pid, SIGKILL);
-			waitpid(copy.pid, nullptr, 0);
-			copy.ended = monotonic();
-			stopped++;
-		}
-	}
-	return stopped;
-}
-
-/*
- * Starts one copy with standard output discarded and standard error kept.
- * A copy that cannot be started ends the check, and the copies already
- * running with it.
- */
-static void
-start_copy(std::vector<Copy> &copies, std::size_t i, const Options &o,
-    const sigset_t &old_mask)
-{
-	Copy &copy = copies[i];
-	copy.err_fd = memfd_create("stderr", MFD_CLOEXEC);
-	const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
-	if (copy.err_fd < 0 || null_fd < 0) {
-		stop_copies(copies);
-		cannot_check(std::string("cannot set up a copy: ") + std::strerror(errno));
-	}
-	const std::string duration = std::to_string(o.seconds);
-	const char *argv[] = {o.program.c_str(), "-seconds", duration.c_str(), nullptr};
-	copy.started = monotonic();
-	copy.pid = fork();
-	if (copy.pid < 0) {
-		const int error = errno;
-		stop_copies(copies);
-		cannot_check(std::string("cannot start a copy: ") + std::strerror(error));
-	}
-	if (copy.pid == 0) {
-		sigprocmask(SIG_SETMASK, &old_mask, nullptr);
-		if (dup2(null_fd, 0) >= 0 && dup2(null_fd, 1) >= 0 && dup2(copy.err_fd, 2) >= 0)
-			execv(argv[0], const_cast<char *const *>(argv));
-		dprintf(copy.err_fd, "cannot run %s: %s\n", argv[0], std::strerror(errno));
-		_exit(cannot_run);
-	}
-	close(null_fd);
-}
-
-/* The first line a failed copy wrote on standard error, cut short if long. */
-static std::string
-first_error_line(int fd)
-{
-	char buffer[error_line_max] = "";
-	const ssize_t n = pread(fd, buffer, sizeof buffer - 1, 0);
-	if (n <= 0)
-		return "";
-	buffer[n] = '\0';
-	buffer[std::strcspn(buffer, "\n")] = '\0';
-	return std::string(": ") + buffer;
-}
-
-/* A copy that failed ends the check at once: the rest are stopped. */
-[[noreturn]] static void
-copy_failed(std::vector<Copy> &copies, std::size_t i)
-{
-	const Copy copy = copies[i];
-	stop_copies(copies);
-	const std::string what = WIFSIGNALED(copy.status) ?
-	    "was killed by signal " + std::to_string(WTERMSIG(copy.status)) :
-	    "exited with status " + std::to_string(WEXITSTATUS(copy.status));
-	cannot_check("copy " + std::to_string(i + 1) + " (pid " + std::to_string(copy.pid) +
-	    ") " + what + first_error_line(copy.err_fd));
-}
-
-/* Sleeps in the kernel until every copy has ended, reaping each as it does. */
-static void
-wait_for_copies(std::vector<Copy> &copies, const sigset_t &watched)
-{
-	std::size_t running = copies.size();
-	while (running > 0) {
-		siginfo_t info{};
-		if (sigwaitinfo(&watched, &info) < 0)
-			continue;
-		if (info.si_signo != SIGCHLD) {
-			const int stopped = stop_copies(copies);
-			std::fprintf(stderr, "%s: interrupted by signal %d; stopped %d running %s\n",
-			    name, info.si_signo, stopped, stopped == 1 ? "copy" : "copies");
-			std::exit(signal_status + info.si_signo);
-		}
-		for (std::size_t i = 0; i < copies.size(); i++) {
-			Copy &copy = copies[i];
-			int status;
-			rusage usage{};
-			if (copy.ended != 0 || wait4(copy.pid, &status, WNOHANG, &usage) != copy.pid)
-				continue;
-			copy.ended = monotonic();
-			copy.status = status;
-			copy.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-			running--;
-			if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-				copy_failed(copies, i);
-		}
-	}
 }
 
 static int
@@ -328,9 +215,85 @@ allowed_cpus()
 	return CPU_COUNT(&set);
 }
 
+/* The limit in force: the quota's processors, else the CPUs this may run on. */
+static double
+limit_in_force(const Limit &limit, int cpus)
+{
+	return limit.quota ? quota_cpus(limit) : cpus;
+}
+
+/* Ends the check for what stopped the copies, with one line on standard error. */
+[[noreturn]] static void
+run_stopped(const RunEnd &end, const std::vector<Copy> &copies)
+{
+	switch (end.how) {
+	case RunEnd::cannot_start:
+		cannot_check(std::string("cannot start a copy: ") + std::strerror(end.error));
+	case RunEnd::interrupted:
+		std::fprintf(stderr, "%s: interrupted by signal %d; stopped %d running %s\n", name,
+		    end.signal, end.stopped, end.stopped == 1 ? "copy" : "copies");
+		std::exit(signal_status + end.signal);
+	default: {
+		const Copy &copy = copies[end.copy];
+		const std::string what = WIFSIGNALED(copy.status) ?
+		    "was killed by signal " + std::to_string(WTERMSIG(copy.status)) :
+		    "exited with status " + std::to_string(WEXITSTATUS(copy.status));
+		cannot_check("copy " + std::to_string(end.copy + 1) + " (pid " +
+		    std::to_string(copy.pid) + ") " + what +
+		    (end.first_error.empty() ? "" : ": " + end.first_error));
+	}
+	}
+}
+
+/* The figures of a run, built once the copies have ended. */
+static Figures
+figures(const Options &o, const Report &r, int cpus, const Limit &after, int cpus_after)
+{
+	const Limit &l = r.limit;
+	Figures f;
+	f.copies = o.copies;
+	f.seconds = o.seconds;
+	f.tolerance = o.tolerance / percent;
+	f.cpus = cpus;
+	f.capacity = std::min<double>(cpus, o.copies);
+	if (l.quota)
+		f.capacity = std::min(quota_cpus(l), f.capacity);
+	f.quota = l.quota;
+	f.quota_cpus = l.quota ? quota_cpus(l) : 0;
+	f.period = l.quota ? static_cast<double>(l.period_us) / microseconds : 0;
+	f.burst = static_cast<double>(l.burst_us) / microseconds;
+	double first = r.copies.front().started;
+	double last = 0;
+	double waited = 0;
+	for (const Copy &copy : r.copies) {
+		first = std::min(first, copy.started);
+		last = std::max(last, copy.ended);
+		f.copies_cpu += copy.cpu;
+		waited = waited < 0 || copy.waited < 0 ? -1 : waited + copy.waited;
+	}
+	f.wall = last - first;
+	f.run_queue = waited < 0 ? -1 : waited / o.copies;
+	f.periods = r.used.periods;
+	f.throttled = r.used.throttled;
+	f.throttled_time = r.used.throttled_time;
+	f.group_usage = r.used.group_usage;
+	f.pressure = r.used.pressure;
+	const long online = sysconf(_SC_NPROCESSORS_ONLN);
+	f.steal = r.used.steal < 0 || online <= 0 ? -1 : r.used.steal / static_cast<double>(online);
+	rusage self{};
+	getrusage(RUSAGE_SELF, &self);
+	f.checker_cpu = cpu_seconds(self);
+	f.expect = o.expect;
+	f.found = limit_in_force(l, cpus);
+	f.found_after = limit_in_force(after, cpus_after);
+	return f;
+}
+
 int
 main(int argc, char *argv[])
 {
+	/* Ignored, the kernel would reap the copies itself and leave nothing to wait for. */
+	signal(SIGCHLD, SIG_DFL);
 	Options o = parse_options(argc, argv);
 	if (o.program.empty()) {
 		o.program = default_program();
@@ -351,40 +314,24 @@ main(int argc, char *argv[])
 	uname(&host);
 	r.kernel = host.release;
 	r.program = o.program;
-	r.cpus = allowed_cpus();
-	const double cpu_capacity = std::min<double>(r.cpus, o.copies);
-	r.capacity = r.limit.quota ? std::min(quota_cpus(r.limit), cpu_capacity) : cpu_capacity;
-	r.figures = {o.copies, o.seconds, o.tolerance / percent, r.capacity, r.limit.quota,
-	    r.limit.quota ? static_cast<double>(r.limit.period_us) / microseconds : 0,
-	    0, -1, -1};
+	const int cpus = allowed_cpus();
 
 	const sigset_t watched = watched_signals();
 	sigset_t old_mask;
 	sigprocmask(SIG_BLOCK, &watched, &old_mask);
 	r.copies.resize(static_cast<std::size_t>(o.copies));
 	const CpuStats before = read_stats("", r.limit);
-	for (std::size_t i = 0; i < r.copies.size(); i++)
-		start_copy(r.copies, i, o, old_mask);
-	wait_for_copies(r.copies, watched);
+	const RunEnd end = run_copies(o.program, o.seconds, old_mask, r.copies);
+	if (end.how != RunEnd::done)
+		run_stopped(end, r.copies);
 	r.used = stats_since(before, read_stats("", r.limit));
+	const Limit after = find_limit("");
 
-	rusage self{};
-	getrusage(RUSAGE_SELF, &self);
-	r.checker_cpu = seconds(self.ru_utime) + seconds(self.ru_stime);
-	double first = r.copies.front().started;
-	double last = 0;
-	for (const Copy &copy : r.copies) {
-		first = std::min(first, copy.started);
-		last = std::max(last, copy.ended);
-	}
-	r.figures.wall = last - first;
-	r.figures.periods = r.used.periods;
-	r.figures.throttled = r.used.throttled;
+	r.figures = figures(o, r, cpus, after, allowed_cpus());
 	r.verdict = judge(r.figures);
-
 	if (o.json)
 		print_json(r);
 	else
 		print_table(r);
-	return r.verdict == Verdict::ok ? 0 : 1;
+	return r.verdict == Verdict::ok || r.verdict == Verdict::ok_shared ? 0 : 1;
 }

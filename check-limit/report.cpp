@@ -3,93 +3,53 @@
 
 #include <cstdio>
 
-/*
- * The well-formed UTF-8 sequences, after RFC 3629: the range of the first
- * byte, the range of the second, and the length.  Nothing else is UTF-8:
- * no overlong form, no surrogate, nothing past U+10FFFF.
- */
-struct Utf8Form {
-	unsigned char first_low, first_high, second_low, second_high;
-	std::size_t length;
-};
-static constexpr Utf8Form utf8_forms[] = {
-    {0x00, 0x7f, 0x00, 0x00, 1},
-    {0xc2, 0xdf, 0x80, 0xbf, 2},
-    {0xe0, 0xe0, 0xa0, 0xbf, 3},
-    {0xe1, 0xec, 0x80, 0xbf, 3},
-    {0xed, 0xed, 0x80, 0x9f, 3},
-    {0xee, 0xef, 0x80, 0xbf, 3},
-    {0xf0, 0xf0, 0x90, 0xbf, 4},
-    {0xf1, 0xf3, 0x80, 0xbf, 4},
-    {0xf4, 0xf4, 0x80, 0x8f, 4},
-};
-static constexpr unsigned char continuation_low = 0x80;
-static constexpr unsigned char continuation_high = 0xbf;
-static constexpr char replacement_character[] = "\xef\xbf\xbd";
-static constexpr unsigned char delete_character = 0x7f;
+#include "json.h"
 
-/* The length of the well-formed UTF-8 sequence at text[i], or 0. */
-static std::size_t
-utf8_length(const std::string &text, std::size_t i)
+static const char *
+plural(double n, const char *one, const char *more)
 {
-	const auto byte = [&](std::size_t k) {
-		return k < text.size() ? static_cast<unsigned char>(text[k]) : 0U;
-	};
-	const auto within = [](unsigned c, unsigned low, unsigned high) {
-		return c >= low && c <= high;
-	};
-	for (const Utf8Form &form : utf8_forms) {
-		if (!within(byte(i), form.first_low, form.first_high))
-			continue;
-		if (form.length > 1 && !within(byte(i + 1), form.second_low, form.second_high))
-			return 0;
-		for (std::size_t k = 2; k < form.length; k++) {
-			if (!within(byte(i + k), continuation_low, continuation_high))
-				return 0;
-		}
-		return form.length;
-	}
-	return 0;
+	return n == 1 ? one : more;
 }
 
-/*
- * Quotes and backslashes are escaped, and so are control characters, as
- * \u00XX.  A well-formed UTF-8 sequence is copied whole; any other byte
- * becomes U+FFFD, so that the output is always valid JSON text.
- */
-std::string
-json_string(const std::string &text)
+static void
+print_limit(const Limit &l)
 {
-	std::string out = "\"";
-	for (std::size_t i = 0; i < text.size();) {
-		const auto c = static_cast<unsigned char>(text[i]);
-		const std::size_t length = utf8_length(text, i);
-		if (c == '"' || c == '\\') {
-			out += '\\';
-			out += static_cast<char>(c);
-		} else if (c < ' ' || c == delete_character) {
-			char escaped[sizeof "\\u0000"];
-			std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-			out += escaped;
-		} else if (length == 0) {
-			out += replacement_character;
-		} else {
-			out.append(text, i, length);
-			i += length;
-			continue;
-		}
-		i++;
+	if (l.outside) {
+		std::printf("limit         not visible: the cgroup lies outside the cgroup "
+		    "namespace's root, and so does any limit on it\n");
+		return;
 	}
-	return out + "\"";
+	if (!l.quota) {
+		std::printf("limit         no quota in %d %s looked at\n", l.levels,
+		    plural(l.levels, "cgroup", "cgroups"));
+		return;
+	}
+	std::printf("limit         %.2f CPU: %lld us of every %lld us, from %s\n",
+	    quota_cpus(l), l.quota_us, l.period_us, l.source.c_str());
+	if (l.burst_us > 0)
+		std::printf("burst         %lld us ahead of the quota allowed\n", l.burst_us);
 }
 
-static double
-copies_cpu(const Report &r)
+static void
+print_slowness(const Figures &f)
 {
-	double sum = 0;
-	for (const Copy &copy : r.copies)
-		sum += copy.cpu;
-	return sum;
+	const double excess = f.wall - expected_seconds(f);
+	if (excess <= 0)
+		return;
+	const Causes c = causes(f);
+	const std::pair<double, const char *> all[] = {
+	    {c.throttling, "throttled"}, {c.other_work, "other work"},
+	    {c.run_queue, "run-queue wait"}, {c.pressure, "pressure"}, {c.steal, "steal"},
+	};
+	std::printf("slow by       %.3f s:", excess);
+	const char *separator = " ";
+	for (const auto &[seconds, what] : all) {
+		if (seconds >= 0) {
+			std::printf("%s%s %.3f s", separator, what, seconds);
+			separator = ", ";
+		}
+	}
+	std::printf("\n");
 }
 
 void
@@ -97,50 +57,84 @@ print_table(const Report &r)
 {
 	const Limit &l = r.limit;
 	const Figures &f = r.figures;
-	if (l.quota)
-		std::printf("limit         %.2f CPU: %lld us of every %lld us, from %s\n",
-		    quota_cpus(l), l.quota_us, l.period_us, l.source.c_str());
-	else
-		std::printf("limit         no quota in %d cgroup%s looked at\n", l.levels,
-		    l.levels == 1 ? "" : "s");
-	std::printf("cgroup        v%d %s, at %s\n", l.version, l.cgroup.c_str(), l.dir.c_str());
-	std::printf("allowed CPUs  %d\n", r.cpus);
-	std::printf("capacity      %.2f CPU for %d %s of %d s\n", r.capacity, f.copies,
-	    f.copies == 1 ? "copy" : "copies", f.seconds);
+	print_limit(l);
+	if (f.expect > 0)
+		std::printf("intended      %.3f CPU, against %.3f CPU in force\n", f.expect, f.found);
+	if (r.verdict == Verdict::limit_changed)
+		std::printf("after         %.3f CPU in force when the copies had ended\n", f.found_after);
+	std::printf("cgroup        v%d %s, at %s\n", l.version, l.cgroup.c_str(),
+	    l.outside ? "(not visible)" : l.dir.c_str());
+	std::printf("allowed CPUs  %d\n", f.cpus);
+	std::printf("capacity      %.2f CPU for %d %s of %d s\n", f.capacity, f.copies,
+	    plural(f.copies, "copy", "copies"), f.seconds);
 	std::printf("kernel        %s\n", r.kernel.c_str());
-	std::printf("copy      pid  processor       wall\n");
+	std::printf("copy      pid  processor       wall  run queue\n");
 	for (std::size_t i = 0; i < r.copies.size(); i++) {
 		const Copy &c = r.copies[i];
-		std::printf("%4zu  %7d  %7.3f s  %7.3f s\n", i + 1, static_cast<int>(c.pid),
-		    c.cpu, c.ended - c.started);
+		std::printf("%4zu  %7d  %7.3f s  %7.3f s", i + 1, static_cast<int>(c.pid), c.cpu,
+		    c.ended - c.started);
+		if (c.waited >= 0)
+			std::printf("  %7.3f s", c.waited);
+		std::printf("\n");
 	}
 	const double expected = expected_seconds(f);
 	std::printf("group         %.3f s of wall-clock time against %.3f s expected, "
 	    "ratio %.3f\n", f.wall, expected, f.wall / expected);
-	const double usage = r.used.usage;
-	if (usage >= 0)
+	if (r.used.usage >= 0)
 		std::printf("usage         %.3f s by the cgroup against %.3f s by the copies\n",
-		    usage, copies_cpu(r));
+		    r.used.usage, f.copies_cpu);
 	else
-		std::printf("usage         not visible; %.3f s by the copies\n", copies_cpu(r));
+		std::printf("usage         not visible; %.3f s by the copies\n", f.copies_cpu);
+	if (other_work(f) > 0)
+		std::printf("other work    %.3f s in the cgroup whose limit applies, beside the "
+		    "copies and the checker\n", other_work(f));
 	if (f.periods >= 0)
 		std::printf("throttled     %lld of %lld periods, %.3f s\n", f.throttled, f.periods,
-		    r.used.throttled_time);
-	std::printf("checker       %.3f s of processor time, %.2f %% of the copies'\n",
-	    r.checker_cpu, percent * r.checker_cpu / copies_cpu(r));
+		    f.throttled_time);
+	print_slowness(f);
+	if (f.copies_cpu > 0)
+		std::printf("checker       %.3f s of processor time, %.2f %% of the copies'\n",
+		    f.checker_cpu, percent * f.checker_cpu / f.copies_cpu);
+	else
+		std::printf("checker       %.3f s of processor time\n", f.checker_cpu);
 	std::printf("verdict       %s: %s\n", verdict_name(r.verdict),
 	    verdict_text(r.verdict, f).c_str());
 }
 
-/* A number, or null where the figure could not be read. */
-static std::string
-number(double value, bool known = true)
+static void
+limit_json(JsonWriter &j, const Limit &l)
 {
-	if (!known)
-		return "null";
-	char text[sizeof "-1.23456e+308"];
-	std::snprintf(text, sizeof text, "%.6g", value);
-	return text;
+	if (!l.quota) {
+		j.null("limit");
+		return;
+	}
+	j.open("limit")
+	    .number("cpus", quota_cpus(l))
+	    .integer("quota_us", l.quota_us)
+	    .integer("period_us", l.period_us)
+	    .integer("burst_us", l.burst_us)
+	    .string("source", l.source)
+	    .close();
+}
+
+static void
+causes_json(JsonWriter &j, const Figures &f)
+{
+	const Causes c = causes(f);
+	double seconds = 0;
+	const char *largest = f.wall > expected_seconds(f) ? largest_cause(c, &seconds) : nullptr;
+	j.open("slow")
+	    .number("excess_seconds", f.wall - expected_seconds(f))
+	    .number("throttled_seconds", c.throttling, c.throttling >= 0)
+	    .number("other_work_seconds", c.other_work, c.other_work >= 0)
+	    .number("run_queue_seconds", c.run_queue, c.run_queue >= 0)
+	    .number("pressure_seconds", c.pressure, c.pressure >= 0)
+	    .number("steal_seconds", c.steal, c.steal >= 0);
+	if (largest != nullptr)
+		j.string("largest", largest);
+	else
+		j.null("largest");
+	j.close();
 }
 
 void
@@ -148,37 +142,59 @@ print_json(const Report &r)
 {
 	const Limit &l = r.limit;
 	const Figures &f = r.figures;
+	const CpuStats &u = r.used;
 	const double expected = expected_seconds(f);
-	const double usage = r.used.usage;
 	const bool stats = f.periods >= 0;
-	const double throttled_time = r.used.throttled_time;
-	std::string runs;
+	JsonWriter j;
+	j.open()
+	    .string("version", CPUSPEND_VERSION)
+	    .string("kernel", r.kernel)
+	    .string("program", r.program)
+	    .open("cgroup")
+	    .integer("version", l.version)
+	    .string("path", l.cgroup);
+	if (l.outside)
+		j.null("directory");
+	else
+		j.string("directory", l.dir);
+	j.boolean("outside_namespace", l.outside).close();
+	limit_json(j, l);
+	j.number("limit_cpus", f.found)
+	    .number("limit_cpus_after", f.found_after)
+	    .number("expected_limit_cpus", f.expect, f.expect > 0)
+	    .integer("allowed_cpus", f.cpus)
+	    .integer("copies", f.copies)
+	    .integer("seconds", f.seconds)
+	    .number("capacity", f.capacity)
+	    .open_array("runs");
 	for (const Copy &c : r.copies) {
-		runs += std::string(runs.empty() ? "" : ",") + "{\"pid\":" + std::to_string(c.pid) +
-		    ",\"cpu_seconds\":" + number(c.cpu) +
-		    ",\"wall_seconds\":" + number(c.ended - c.started) + "}";
+		j.open()
+		    .integer("pid", c.pid)
+		    .number("cpu_seconds", c.cpu)
+		    .number("wall_seconds", c.ended - c.started)
+		    .number("run_queue_seconds", c.waited, c.waited >= 0)
+		    .close();
 	}
-	std::printf("{\"version\":%s,\"kernel\":%s,\"program\":%s,"
-	    "\"cgroup\":{\"version\":%d,\"path\":%s,\"directory\":%s},"
-	    "\"limit\":%s,\"allowed_cpus\":%d,\"copies\":%d,\"seconds\":%d,"
-	    "\"capacity\":%s,\"runs\":[%s],\"wall_seconds\":%s,\"expected_seconds\":%s,"
-	    "\"ratio\":%s,\"cgroup_usage_seconds\":%s,\"copies_cpu_seconds\":%s,"
-	    "\"periods\":%s,\"throttled_periods\":%s,\"throttled_seconds\":%s,"
-	    "\"checker_cpu_seconds\":%s,\"tolerance_percent\":%s,"
-	    "\"allowed_early_percent\":%s,\"verdict\":%s,\"message\":%s}\n",
-	    json_string(CPUSPEND_VERSION).c_str(), json_string(r.kernel).c_str(),
-	    json_string(r.program).c_str(), l.version, json_string(l.cgroup).c_str(),
-	    json_string(l.dir).c_str(),
-	    l.quota ? ("{\"cpus\":" + number(quota_cpus(l)) + ",\"quota_us\":" +
-		std::to_string(l.quota_us) + ",\"period_us\":" + std::to_string(l.period_us) +
-		",\"source\":" + json_string(l.source) + "}").c_str() : "null",
-	    r.cpus, f.copies, f.seconds, number(r.capacity).c_str(), runs.c_str(),
-	    number(f.wall).c_str(), number(expected).c_str(), number(f.wall / expected).c_str(),
-	    number(usage, usage >= 0).c_str(), number(copies_cpu(r)).c_str(),
-	    number(static_cast<double>(f.periods), stats).c_str(),
-	    number(static_cast<double>(f.throttled), stats).c_str(),
-	    number(throttled_time, throttled_time >= 0).c_str(),
-	    number(r.checker_cpu).c_str(), number(percent * f.tolerance).c_str(),
-	    number(percent * allowed_early(f)).c_str(), json_string(verdict_name(r.verdict)).c_str(),
-	    json_string(verdict_text(r.verdict, f)).c_str());
+	j.close_array()
+	    .number("wall_seconds", f.wall)
+	    .number("expected_seconds", expected)
+	    .number("ratio", f.wall / expected)
+	    .number("cgroup_usage_seconds", u.usage, u.usage >= 0)
+	    .number("limit_cgroup_usage_seconds", f.group_usage, f.group_usage >= 0)
+	    .number("copies_cpu_seconds", f.copies_cpu)
+	    .number("other_work_cpu_seconds", other_work(f), f.group_usage >= 0)
+	    .number("periods", static_cast<double>(f.periods), stats)
+	    .number("throttled_periods", static_cast<double>(f.throttled), stats)
+	    .number("throttled_seconds", f.throttled_time, f.throttled_time >= 0)
+	    .number("cpu_pressure_seconds", u.pressure, u.pressure >= 0)
+	    .boolean("cpu_pressure_system_wide", u.pressure_system)
+	    .number("steal_seconds", u.steal, u.steal >= 0);
+	causes_json(j, f);
+	j.number("checker_cpu_seconds", f.checker_cpu)
+	    .number("tolerance_percent", percent * f.tolerance)
+	    .number("allowed_early_percent", percent * allowed_early(f))
+	    .string("verdict", verdict_name(r.verdict))
+	    .string("message", verdict_text(r.verdict, f))
+	    .close();
+	std::printf("%s\n", j.text().c_str());
 }

@@ -6,11 +6,11 @@
 #include <stdexcept>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "process.h"
 
 extern char **environ;
 
@@ -27,14 +27,6 @@ contents(int fd)
 	while ((n = read(fd, buffer, sizeof buffer)) > 0)
 		data.append(buffer, static_cast<std::size_t>(n));
 	return data;
-}
-
-static double
-clock_seconds(clockid_t id)
-{
-	timespec ts{};
-	clock_gettime(id, &ts);
-	return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
 /* The number after "name:" in /proc/PID/file, or -1. */
@@ -68,6 +60,12 @@ std::string
 describe(const Args &args)
 {
 	std::string text = "cpuspend";
+	return describe(text, args);
+}
+
+std::string
+describe(std::string text, const Args &args)
+{
 	for (const std::string &arg : args)
 		text += " '" + arg + "'";
 	return text;
@@ -79,8 +77,9 @@ describe(const Args &args)
  * wake-up lost in between; the child gets the old mask back.
  */
 Child::Child(const Args &args, const Launch &launch)
-    : command_(describe(args) + (launch.empty_argv ? " (empty argv)" : "")),
-      deadline_(clock_seconds(CLOCK_MONOTONIC) + launch.wall_limit),
+    : command_(describe(launch.program.empty() ? "cpuspend" : launch.program, args) +
+          (launch.empty_argv ? " (empty argv)" : "")),
+      deadline_(monotonic_seconds() + launch.wall_limit),
       out_fd_(memfd_create("stdout", MFD_CLOEXEC)),
       err_fd_(memfd_create("stderr", MFD_CLOEXEC))
 {
@@ -88,6 +87,8 @@ Child::Child(const Args &args, const Launch &launch)
 	const char *program = std::getenv("CPUSPEND_UNDER_TEST");
 	if (program == nullptr || *program == '\0')
 		program = CPUSPEND_BINARY;
+	if (!launch.program.empty())
+		program = launch.program.c_str();
 	Args argv_strings;
 	if (!launch.empty_argv) {
 		argv_strings = args;
@@ -104,17 +105,10 @@ Child::Child(const Args &args, const Launch &launch)
 	sigemptyset(&blocked);
 	sigaddset(&blocked, SIGCHLD);
 	sigprocmask(SIG_BLOCK, &blocked, &previous);
-	pid_ = fork();
+	pid_ = spawn({program, argv.data(), envp.data(), in_fd, out_fd_, err_fd_, &previous, false});
+	close(in_fd);
 	if (pid_ < 0)
 		throw std::runtime_error("fork failed");
-	if (pid_ == 0) {
-		sigprocmask(SIG_SETMASK, &previous, nullptr);
-		if (dup2(in_fd, 0) < 0 || dup2(out_fd_, 1) < 0 || dup2(err_fd_, 2) < 0)
-			_exit(126);
-		execve(program, argv.data(), envp.data());
-		_exit(127);
-	}
-	close(in_fd);
 }
 
 Child::~Child()
@@ -157,7 +151,7 @@ Child::wait_for_cpu(double seconds)
 			return false;
 		if (seconds >= 0 && cpu_seconds() >= seconds)
 			return true;
-		double left = deadline_ - clock_seconds(CLOCK_MONOTONIC);
+		double left = deadline_ - monotonic_seconds();
 		if (left <= 0) {
 			kill(pid_, SIGKILL);
 			waitpid(pid_, nullptr, 0);
@@ -192,8 +186,7 @@ Child::wait()
 	outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
 	outcome.out = contents(out_fd_);
 	outcome.err = contents(err_fd_);
-	outcome.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-	    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+	outcome.cpu_seconds = ::cpu_seconds(usage);
 	return outcome;
 }
 

@@ -17,6 +17,7 @@
 using Args = std::vector<std::string>;
 
 struct Launch {
+	std::string program;    /* another program than the cpuspend under test */
 	Args env;               /* NAME=value, ahead of the inherited ones */
 	bool empty_argv = false; /* exec with no argv[0] at all */
 	/* Long enough for a loaded machine, short enough to name a hang. */
@@ -65,6 +66,7 @@ Outcome run_cpuspend(const Args &args, const Launch &launch = {});
 
 /* The command line as a failure shows it, each argument quoted. */
 std::string describe(const Args &args);
+std::string describe(std::string program, const Args &args);
 
 /* Lines written to /dev/null, from the bytes written less the captured output. */
 double lines_written(const Outcome &run);

@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: ISC
+#include "process.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <unistd.h>
+
+static constexpr double nanoseconds = 1e9;
+static constexpr double microseconds = 1e6;
+static constexpr int cannot_run = 127;
+
+double
+clock_seconds(clockid_t id)
+{
+	timespec ts{};
+	clock_gettime(id, &ts);
+	return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / nanoseconds;
+}
+
+static double
+seconds(const timeval &tv)
+{
+	return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / microseconds;
+}
+
+double
+cpu_seconds(const rusage &usage)
+{
+	return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+/* Between fork and exec only async-signal-safe calls are made. */
+static void
+exec_child(const Spawn &how)
+{
+	struct sigaction dfl {};
+	dfl.sa_handler = SIG_DFL;
+	for (int sig = 1; sig < NSIG; sig++)
+		sigaction(sig, &dfl, nullptr);
+	if (how.own_group)
+		setpgid(0, 0);
+	sigprocmask(SIG_SETMASK, how.mask, nullptr);
+	if (dup2(how.in, 0) >= 0 && dup2(how.out, 1) >= 0 && dup2(how.err, 2) >= 0)
+		execve(how.path, how.argv, how.envp);
+	const char *why = std::strerror(errno);
+	dprintf(2, "cannot run %s: %s\n", how.path, why);
+	_exit(cannot_run);
+}
+
+pid_t
+spawn(const Spawn &how)
+{
+	const pid_t pid = fork();
+	if (pid == 0)
+		exec_child(how);
+	/* Also here, so that the group exists before the caller may stop it. */
+	if (pid > 0 && how.own_group)
+		setpgid(pid, pid);
+	return pid;
+}
