@@ -46,3 +46,31 @@ expect_check() {
 	[ "$status" -le 1 ] && printf '%s\n' "$out" | grep -q '^verdict ' ||
 		fail "$*: exited $status without a verdict"
 }
+
+# A root of Debian's suite $1 holding the packages after it, made once and
+# kept under $CPUSPEND_CI_CACHE (/var/cache/cpuspend-ci), keyed by what it
+# holds; its path is printed.
+make_root() {
+	local suite=$1 cache=${CPUSPEND_CI_CACHE:-/var/cache/cpuspend-ci} key root
+	shift
+	key=$(printf '%s\n' "$@" | sort | sha256sum | cut -c1-12)
+	root=$cache/$suite-$key
+	if [ ! -e "$root/.complete" ]; then
+		rm -rf "$root"
+		mkdir -p "$cache"
+		mmdebstrap --variant=minbase --include="$(IFS=,; echo "$*")" "$suite" "$root" >&2
+		touch "$root/.complete"
+	fi
+	echo "$root"
+}
+
+# Writes the files that tests/cgroup/capture printed on a guest's console,
+# between "=== capture" and "=== done" in the file $1, below the directory $2.
+extract_captures() {
+	sed -n '/^=== capture$/,/^=== done$/p' "$1" | awk -v dir="$2" '
+		/^@@ / { file = dir "/" substr($0, 4); sub(/\/\.\//, "/", file)
+			d = file; sub(/\/[^\/]*$/, "", d); system("mkdir -p \"" d "\""); printf "" >file; next }
+		/^===/ { next }
+		file != "" { print >>file }'
+	echo "captured into $2"
+}

@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: ISC
 /*
  * The limit checker's own logic: finding the limit on cgroup layouts
- * captured from real systems with tests/cgroup/capture, judging runs, and
- * writing JSON strings.
+ * captured from real systems with tests/cgroup/capture, reading the forms
+ * of mountinfo that no capture holds, judging runs, and writing JSON.
  */
 
 #include "cgroup.h"
-#include "report.h"
+#include "json.h"
 #include "verdict.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ostream>
 #include <string>
 
@@ -23,6 +24,7 @@ struct Layout {
 	long long quota_us, period_us; /* 0: no quota */
 	std::string source;
 	int levels;
+	std::string limit_account_dir; /* where the limiting cgroup's usage is counted */
 };
 
 void
@@ -47,6 +49,8 @@ TEST_P(FindLimit, OnCapturedLayouts)
 	EXPECT_EQ(got.period_us, want.period_us);
 	EXPECT_EQ(got.source, want.source);
 	EXPECT_EQ(got.levels, want.levels);
+	EXPECT_EQ(got.limit_account_dir, want.limit_account_dir);
+	EXPECT_FALSE(got.outside);
 }
 
 const std::string libpod =
@@ -58,26 +62,33 @@ INSTANTIATE_TEST_SUITE_P(Captured, FindLimit, testing::Values(
     Layout{"host-v1-nested", 1, "/capture-parent/leaf",
         "/sys/fs/cgroup/cpu/capture-parent/leaf",
         "/sys/fs/cgroup/cpuacct/capture-parent/leaf", 50000, 100000,
-        "/sys/fs/cgroup/cpu/capture-parent/cpu.cfs_quota_us", 3},
+        "/sys/fs/cgroup/cpu/capture-parent/cpu.cfs_quota_us", 3,
+        "/sys/fs/cgroup/cpuacct/capture-parent"},
     /* A subtree bind-mounted over the hierarchy's mount point, holding a
      * looser limit than its child's. */
     Layout{"host-v1-subtree", 1, "/capture-parent/leaf", "/sys/fs/cgroup/cpu/leaf",
         "/sys/fs/cgroup/cpuacct/capture-parent/leaf", 50000, 100000,
-        "/sys/fs/cgroup/cpu/leaf/cpu.cfs_quota_us", 2},
+        "/sys/fs/cgroup/cpu/leaf/cpu.cfs_quota_us", 2,
+        "/sys/fs/cgroup/cpuacct/capture-parent/leaf"},
     /* podman --cpus=0.5: the host's path, and a mount whose root is it. */
     Layout{"podman-v1-quota", 1, libpod, "/sys/fs/cgroup/cpu", "/sys/fs/cgroup/cpuacct",
-        50000, 100000, "/sys/fs/cgroup/cpu/cpu.cfs_quota_us", 1},
+        50000, 100000, "/sys/fs/cgroup/cpu/cpu.cfs_quota_us", 1, "/sys/fs/cgroup/cpuacct"},
     Layout{"podman-v1-cpuset", 1,
         "/libpod_parent/libpod-c3731e7b8e30340e4f959bd822948184c3d48525ba1bfbe5d03c162a6dd9f500",
         "/sys/fs/cgroup/cpu", "/sys/fs/cgroup/cpuacct",
-        0, 0, "", 1},
+        0, 0, "", 1, ""},
     Layout{"v2-guest", 2, "/half", "/sys/fs/cgroup/half", "/sys/fs/cgroup/half",
-        50000, 100000, "/sys/fs/cgroup/half/cpu.max", 2},
+        50000, 100000, "/sys/fs/cgroup/half/cpu.max", 2, "/sys/fs/cgroup/half"},
     Layout{"v2-guest-nested", 2, "/parent/child", "/sys/fs/cgroup/parent/child",
-        "/sys/fs/cgroup/parent/child", 30000, 100000, "/sys/fs/cgroup/parent/cpu.max", 3},
+        "/sys/fs/cgroup/parent/child", 30000, 100000, "/sys/fs/cgroup/parent/cpu.max", 3,
+        "/sys/fs/cgroup/parent"},
+    /* The cpu controller not enabled in the cgroup: its parent's limit holds it. */
+    Layout{"v2-no-cpu", 2, "/half/plain", "/sys/fs/cgroup/half/plain",
+        "/sys/fs/cgroup/half/plain", 50000, 100000, "/sys/fs/cgroup/half/cpu.max", 3,
+        "/sys/fs/cgroup/half"},
     /* A cgroup namespace: the cgroup reads "/", and so does the mount's root. */
     Layout{"v2-namespace", 2, "/", "/sys/fs/cgroup", "/sys/fs/cgroup",
-        50000, 100000, "/sys/fs/cgroup/cpu.max", 1}),
+        50000, 100000, "/sys/fs/cgroup/cpu.max", 1, "/sys/fs/cgroup"}),
     [](const testing::TestParamInfo<Layout> &p) {
 	    std::string name = p.param.name;
 	    for (char &c : name)
@@ -89,14 +100,15 @@ TEST(ReadStats, ThrottlingFromTheLimitingCgroupUsageFromTheOwn)
 {
 	struct Case {
 		const char *name;
-		double usage;
+		double usage, group_usage;
 		long long periods, throttled;
 		double throttled_time;
 	};
 	/* The figures are those of the captured files, read by eye. */
 	const Case cases[] = {
-	    {"host-v1-nested", 0.070133783, 2, 1, 0.004532343},
-	    {"v2-guest-nested", 2.204925, 74, 68, 4.796942},
+	    {"host-v1-nested", 0.070133783, 0.073971938, 2, 1, 0.004532343},
+	    {"v2-guest-nested", 2.204925, 2.136454, 74, 68, 4.796942},
+	    {"v2-no-cpu", 0.306608, 2.6056, 55, 48, 2.669274},
 	};
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.name);
@@ -104,22 +116,100 @@ TEST(ReadStats, ThrottlingFromTheLimitingCgroupUsageFromTheOwn)
 		const Limit limit = find_limit(dir + "/fs");
 		const CpuStats stats = read_stats(dir + "/fs", limit);
 		EXPECT_DOUBLE_EQ(stats.usage, c.usage);
+		EXPECT_DOUBLE_EQ(stats.group_usage, c.group_usage);
 		EXPECT_EQ(stats.periods, c.periods);
 		EXPECT_EQ(stats.throttled, c.throttled);
 		EXPECT_DOUBLE_EQ(stats.throttled_time, c.throttled_time);
 	}
 }
 
-TEST(FindLimit, SaysWhyWithoutACpuController)
+TEST(FindLimit, SaysWhyWithNoCgroupFileSystem)
 {
 	/* No /proc and no cgroup file system, as in an empty root. */
 	const Limit none = find_limit(std::string(CGROUP_CAPTURES) + "/nonexistent");
 	EXPECT_EQ(none.version, 0);
 	EXPECT_NE(none.why, "");
-	/* A v2 cgroup below one that does not pass the cpu controller on. */
-	const Limit off = find_limit(std::string(CGROUP_CAPTURES) + "/v2-no-cpu/fs");
-	EXPECT_EQ(off.version, 0);
-	EXPECT_EQ(off.why, "the cpu controller is not enabled for /sys/fs/cgroup/half/plain");
+}
+
+TEST(ParseMountinfo, FormsNoCaptureHolds)
+{
+	struct Case {
+		const char *what, *line;
+		std::string root, point, fstype, option;
+	};
+	const Case cases[] = {
+	    {"optional fields", "30 23 0:26 / /sys/fs/cgroup rw,nosuid shared:4 master:1 "
+	        "propagate_from:2 - cgroup2 cgroup2 rw,nsdelegate",
+	        "/", "/sys/fs/cgroup", "cgroup2", "nsdelegate"},
+	    {"cpu and cpuacct in one hierarchy", "36 25 0:31 / /sys/fs/cgroup/cpu,cpuacct "
+	        "rw,relatime shared:15 - cgroup cgroup rw,cpu,cpuacct",
+	        "/", "/sys/fs/cgroup/cpu,cpuacct", "cgroup", "cpuacct"},
+	    {"escaped blanks", "40 1 0:40 /a\\040b /mnt/my\\040cgroup\\011x rw - cgroup2 none rw",
+	        "/a b", "/mnt/my cgroup\tx", "cgroup2", "rw"},
+	    {"a backslash", "41 1 0:41 / /mnt/back\\134slash rw - cgroup2 none rw",
+	        "/", "/mnt/back\\slash", "cgroup2", "rw"},
+	};
+	for (const Case &c : cases) {
+		const std::vector<Mount> got = parse_mountinfo(c.line);
+		ASSERT_EQ(got.size(), 1U) << c.what;
+		EXPECT_EQ(got[0].root, c.root) << c.what;
+		EXPECT_EQ(got[0].point, c.point) << c.what;
+		EXPECT_EQ(got[0].fstype, c.fstype) << c.what;
+		EXPECT_NE(std::find(got[0].options.begin(), got[0].options.end(), c.option),
+		    got[0].options.end()) << c.what;
+	}
+	/* A line cut short has no file system type, and is left out. */
+	EXPECT_TRUE(parse_mountinfo("42 1 0:42 / /mnt rw shared:1").empty());
+}
+
+TEST(ParseProcCgroup, PathsOutsideTheNamespace)
+{
+	const std::vector<CgroupLine> got =
+	    parse_proc_cgroup("4:cpu,cpuacct:/a/b\n0::/../../user.slice/x.scope\n");
+	ASSERT_EQ(got.size(), 2U);
+	EXPECT_EQ(got[0].controllers, (std::vector<std::string>{"cpu", "cpuacct"}));
+	EXPECT_EQ(got[0].path, "/a/b");
+	EXPECT_TRUE(got[1].controllers.empty());
+	EXPECT_EQ(got[1].path, "/../../user.slice/x.scope");
+}
+
+TEST(ParseCpus, AsPeopleWriteThem)
+{
+	const std::pair<const char *, double> good[] = {
+	    {"2", 2}, {"0.5", 0.5}, {"500m", 0.5}, {"1500m", 1.5}, {"0.25m", 0.00025},
+	    {"64", 64}, {"007", 7},
+	};
+	for (const auto &[text, want] : good) {
+		double got = 0;
+		EXPECT_TRUE(parse_cpus(text, &got)) << text;
+		EXPECT_DOUBLE_EQ(got, want) << text;
+	}
+	for (const char *bad : {"", "m", "0", "0m", "-1", "+1", ".5", "5.", "1.2.3", "5mm",
+	         "1 ", " 1", "1e3", "0x10", "inf", "nan", "2cpu", "1000001"}) {
+		double got = 0;
+		EXPECT_FALSE(parse_cpus(bad, &got)) << "'" << bad << "'";
+	}
+}
+
+/* Two seconds under half a CPU, on time, unless a case changes it. */
+Figures
+half_cpu(double wall)
+{
+	Figures f;
+	f.copies = 1;
+	f.seconds = 2;
+	f.tolerance = 0.1;
+	f.cpus = 2;
+	f.capacity = 0.5;
+	f.quota = true;
+	f.quota_cpus = 0.5;
+	f.period = 0.1;
+	f.wall = wall;
+	f.periods = static_cast<long long>(wall / f.period);
+	f.throttled = f.periods;
+	f.copies_cpu = 2;
+	f.found = f.found_after = 0.5;
+	return f;
 }
 
 TEST(Verdict, Table)
@@ -129,29 +219,109 @@ TEST(Verdict, Table)
 		Figures f;
 		Verdict want;
 	};
-	/* copies, seconds, tolerance, capacity, quota, period, wall, periods, throttled */
+	const auto with = [](Figures f, auto change) {
+		change(f);
+		return f;
+	};
+	const auto no_quota = [](Figures &f) {
+		f.copies = 2;
+		f.seconds = 1;
+		f.capacity = 2;
+		f.quota = false;
+		f.quota_cpus = 0;
+		f.period = 0;
+		f.periods = f.throttled = -1;
+		f.found = f.found_after = 2;
+	};
 	const Case cases[] = {
-	    {"on time", {1, 2, 0.1, 0.5, true, 0.1, 4.0, 40, 40}, Verdict::ok},
-	    {"one period early", {1, 2, 0.1, 0.5, true, 0.1, 3.95, 40, 40}, Verdict::ok},
-	    {"one period early on a short run", {1, 1, 0.1, 0.5, true, 0.1, 1.93, 20, 20},
-	        Verdict::ok},
-	    {"twice as fast", {1, 2, 0.1, 0.5, true, 0.1, 2.0, 20, 0}, Verdict::faster},
-	    {"fast past the margin, loose tolerance", {1, 2, 0.5, 0.5, true, 0.1, 3.7, 37, 37},
+	    {"on time", half_cpu(4.0), Verdict::ok},
+	    {"one period early", half_cpu(3.95), Verdict::ok},
+	    {"one period early on a short run",
+	        with(half_cpu(1.93), [](Figures &f) { f.seconds = 1; }), Verdict::ok},
+	    {"twice as fast", with(half_cpu(2.0), [](Figures &f) { f.throttled = 0; }),
 	        Verdict::faster},
-	    {"early within the margin, tight tolerance", {1, 5, 0.01, 0.5, true, 0.1, 9.85, 99, 99},
+	    {"fast past the margin, loose tolerance",
+	        with(half_cpu(3.7), [](Figures &f) { f.tolerance = 0.5; }), Verdict::faster},
+	    {"early within the margin, tight tolerance",
+	        with(half_cpu(9.85), [](Figures &f) { f.seconds = 5; f.tolerance = 0.01; }),
 	        Verdict::faster},
-	    {"no quota, on time", {2, 1, 0.1, 2, false, 0, 1.02, -1, -1}, Verdict::ok},
-	    {"no quota, slow", {2, 1, 0.1, 2, false, 0, 1.5, -1, -1},
-	        Verdict::slower_contention},
-	    {"throttled all along", {1, 2, 0.1, 0.5, true, 0.1, 6.0, 60, 59},
+	    {"no quota, on time", with(half_cpu(1.02), no_quota), Verdict::ok},
+	    {"no quota, slow", with(half_cpu(1.5), no_quota), Verdict::slower_contention},
+	    {"throttled all along", with(half_cpu(6.0), [](Figures &f) { f.throttled = 59; }),
 	        Verdict::slower_throttled},
-	    {"quota not reached", {1, 2, 0.1, 0.5, true, 0.1, 6.0, 60, 20},
+	    {"quota not reached", with(half_cpu(6.0), [](Figures &f) { f.throttled = 20; }),
 	        Verdict::slower_contention},
-	    {"idle in the middle", {1, 2, 0.1, 0.5, true, 0.1, 6.0, 40, 40},
+	    {"idle in the middle", with(half_cpu(6.0), [](Figures &f) { f.periods = f.throttled = 40; }),
 	        Verdict::slower_contention},
+	    /* A burst of 0.4 s lets 2 s of work at 0.5 CPU end 0.8 s sooner. */
+	    {"early by what the burst allows", with(half_cpu(3.25), [](Figures &f) { f.burst = 0.4; }),
+	        Verdict::ok},
+	    {"early past what the burst allows", with(half_cpu(2.9), [](Figures &f) { f.burst = 0.4; }),
+	        Verdict::faster},
+	    {"other work got the rest of the quota", with(half_cpu(8.0), [](Figures &f) {
+	        f.group_usage = 4.0; f.throttled = 20; }), Verdict::ok_shared},
+	    {"other work, and the group short of its quota", with(half_cpu(8.0), [](Figures &f) {
+	        f.group_usage = 3.0; f.throttled = 20; }), Verdict::slower_contention},
+	    {"slow, with no other work", with(half_cpu(8.0), [](Figures &f) {
+	        f.group_usage = 2.01; f.throttled = 20; }), Verdict::slower_contention},
+	    {"the limit intended", with(half_cpu(4.0), [](Figures &f) { f.expect = 0.503; }),
+	        Verdict::ok},
+	    {"not the limit intended", with(half_cpu(4.0), [](Figures &f) { f.expect = 1; }),
+	        Verdict::unexpected_limit},
+	    {"ten times tighter than intended", with(half_cpu(4.0), [](Figures &f) { f.expect = 5; }),
+	        Verdict::unexpected_limit},
+	    {"changed during the check", with(half_cpu(3.0), [](Figures &f) {
+	        f.found_after = 1; f.expect = 0.5; }), Verdict::limit_changed},
 	};
 	for (const Case &c : cases)
 		EXPECT_EQ(verdict_name(judge(c.f)), verdict_name(c.want)) << c.what;
+	EXPECT_NE(verdict_text(Verdict::ok_shared, cases[13].f).find("other work"), std::string::npos);
+}
+
+TEST(Causes, TheLargestNamesWhyARunWasSlow)
+{
+	struct Case {
+		const char *what;
+		Figures f;
+		const char *largest;
+		double seconds;
+	};
+	/* Held to half a CPU, one copy waits 2 s of its 4 and each is throttled as long. */
+	Figures throttled = half_cpu(6.0);
+	throttled.throttled_time = 3.9;
+	throttled.run_queue = 3.9;
+	Figures shared = half_cpu(8.0);
+	shared.group_usage = 4.0 + 0.01;
+	shared.checker_cpu = 0.01;
+	shared.run_queue = 5.9;
+	shared.throttled_time = 5.9;
+	/* Two copies on one CPU with no quota, each waiting past its share. */
+	Figures queued;
+	queued.copies = 2;
+	queued.seconds = 1;
+	queued.cpus = 1;
+	queued.capacity = 1;
+	queued.wall = 3;
+	queued.copies_cpu = 2;
+	queued.group_usage = 2;
+	queued.run_queue = 2;
+	queued.steal = 0.1;
+	const Case cases[] = {
+	    {"throttled past the quota's share", throttled, "throttling", 1.9},
+	    {"other work in the cgroup", shared, "other work in the cgroup", 4.0},
+	    {"waiting for the CPU", queued, "waiting on a run queue", 1.0},
+	};
+	for (const Case &c : cases) {
+		double seconds = 0;
+		const char *got = largest_cause(causes(c.f), &seconds);
+		ASSERT_NE(got, nullptr) << c.what;
+		EXPECT_STREQ(got, c.largest) << c.what;
+		EXPECT_NEAR(seconds, c.seconds, 1e-9) << c.what;
+	}
+	/* Nothing known, nothing named. */
+	Figures none = half_cpu(6.0);
+	double seconds = 0;
+	EXPECT_EQ(largest_cause(causes(none), &seconds), nullptr);
 }
 
 TEST(JsonString, EscapesAndKeepsOnlyValidUtf8)
@@ -170,6 +340,30 @@ TEST(JsonString, EscapesAndKeepsOnlyValidUtf8)
 	};
 	for (const auto &[text, json] : cases)
 		EXPECT_EQ(json_string(text), json);
+}
+
+TEST(JsonWriter, FieldsInOrderNestedAndNull)
+{
+	JsonWriter j;
+	j.open()
+	    .string("a", "x")
+	    .open("b")
+	    .integer("n", -3)
+	    .close()
+	    .open_array("c")
+	    .open()
+	    .boolean("t", true)
+	    .close()
+	    .open()
+	    .close()
+	    .close_array()
+	    .number("d", 0.5)
+	    .number("e", 1.0 / 0.0)
+	    .number("f", 2, false)
+	    .null("g")
+	    .close();
+	EXPECT_EQ(j.text(), "{\"a\":\"x\",\"b\":{\"n\":-3},\"c\":[{\"t\":true},{}],"
+	    "\"d\":0.5,\"e\":null,\"f\":null,\"g\":null}");
 }
 
 }
