@@ -160,6 +160,7 @@ causes(const Figures &f)
 	const double group_cpus = f.quota ? std::min(f.quota_cpus, static_cast<double>(f.cpus)) :
 	    f.cpus;
 	Causes c;
+	c.excess = f.wall - expected;
 	if (f.quota)
 		c.throttling = beyond(f.throttled_time, idle_per_cpu, parallel(f));
 	c.other_work = beyond(other_work(f), 0, group_cpus);
@@ -169,25 +170,40 @@ causes(const Figures &f)
 	return c;
 }
 
-const char *
-largest_cause(const Causes &c, double *seconds)
+/* Of the first n figures, the largest above zero. */
+static const char *
+largest_of(const std::pair<double, const char *> *all, std::size_t n, double *seconds)
 {
-	const std::pair<double, const char *> all[] = {
-	    {c.throttling, "throttling"},
-	    {c.other_work, "other work in the cgroup"},
-	    {c.run_queue, "waiting on a run queue"},
-	    {c.pressure, "CPU pressure"},
-	    {c.steal, "steal by the hypervisor"},
-	};
 	const char *name = nullptr;
 	*seconds = 0;
-	for (const auto &[figure, what] : all) {
-		if (figure > *seconds) {
-			*seconds = figure;
-			name = what;
+	for (std::size_t i = 0; i < n; i++) {
+		if (all[i].first > *seconds) {
+			*seconds = all[i].first;
+			name = all[i].second;
 		}
 	}
 	return name;
+}
+
+const char *
+largest_cause(const Causes &c, double *seconds)
+{
+	/* Other work is what throttles a shared group, so it is named first. */
+	const std::pair<double, const char *> all[] = {
+	    {c.other_work, "other work in the cgroup"},
+	    {c.steal, "steal by the hypervisor"},
+	    {c.throttling, "throttling"},
+	    {c.run_queue, "waiting on a run queue"},
+	    {c.pressure, "CPU pressure"},
+	};
+	static constexpr std::size_t causes_proper = 3;
+	for (std::size_t i = 0; i < causes_proper; i++) {
+		if (all[i].first > 0 && all[i].first >= excess_share * c.excess) {
+			*seconds = all[i].first;
+			return all[i].second;
+		}
+	}
+	return largest_of(all, sizeof all / sizeof all[0], seconds);
 }
 
 const char *

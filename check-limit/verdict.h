@@ -64,8 +64,11 @@ enum class Verdict {
  * The time past the expected, in wall-clock seconds, that each of what the
  * kernel counts can account for, or -1 where it cannot be read.  They
  * overlap: time throttled is also time on a run queue, and under pressure.
+ * Throttling, other work and steal are causes; waiting on a run queue and
+ * pressure are what a cause does to the copies.
  */
 struct Causes {
+	double excess = 0; /* the wall-clock time past the expected */
 	double throttling = -1;
 	double other_work = -1;
 	double run_queue = -1;
@@ -86,7 +89,12 @@ double allowed_early(const Figures &f);
 double other_work(const Figures &f);
 Verdict judge(const Figures &f);
 Causes causes(const Figures &f);
-/* The name of the largest cause, or nullptr when none is known; its seconds in *seconds. */
+/*
+ * The name of the largest cause, or nullptr when none is known; its seconds
+ * in *seconds.  The first of other work, steal and throttling that accounts
+ * for half the excess or more is named before a larger wait, which only
+ * says that the copies waited.
+ */
 const char *largest_cause(const Causes &c, double *seconds);
 const char *verdict_name(Verdict v);
 std::string verdict_text(Verdict v, const Figures &f);

@@ -36,12 +36,12 @@ check(const Args &args, const Args &env = {})
 	return Child(args, launch).wait();
 }
 
-/* The checker started by sh, which first runs the commands in prologue. */
+/* The checker started by bash, which first runs the commands in prologue. */
 Outcome
 check_after(const std::string &prologue, const std::string &args)
 {
 	Launch launch;
-	launch.program = "/bin/sh";
+	launch.program = "/bin/bash";
 	return Child({"-c", prologue + "; exec " + checker + " " + args}, launch).wait();
 }
 

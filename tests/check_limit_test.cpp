@@ -306,8 +306,17 @@ TEST(Causes, TheLargestNamesWhyARunWasSlow)
 	queued.group_usage = 2;
 	queued.run_queue = 2;
 	queued.steal = 0.1;
+	/* Another process in the cgroup on its one CPU: the copy waits, the cgroup is under pressure. */
+	Figures beside = queued;
+	beside.copies = 1;
+	beside.seconds = 2;
+	beside.wall = 4;
+	beside.group_usage = 4;
+	beside.pressure = 4;
+	beside.steal = -1;
 	const Case cases[] = {
 	    {"throttled past the quota's share", throttled, "throttling", 1.9},
+	    {"other work, though the wait is longer", beside, "other work in the cgroup", 2.0},
 	    {"other work in the cgroup", shared, "other work in the cgroup", 4.0},
 	    {"waiting for the CPU", queued, "waiting on a run queue", 1.0},
 	};
