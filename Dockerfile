@@ -40,6 +40,7 @@ WORKDIR /src
 COPY CMakeLists.txt ./
 COPY cmake/ cmake/
 COPY src/ src/
+COPY common/ common/
 COPY check-limit/ check-limit/
 COPY man/ man/
 RUN . /target.env \
@@ -55,6 +56,6 @@ COPY --from=build /rootfs/ /
 USER 65534:65534
 LABEL org.opencontainers.image.title="cpuspend" \
       org.opencontainers.image.description="CPU load that stops after a set amount of its own processor time, and a check that a CPU limit holds" \
-      org.opencontainers.image.version="1.1.0" \
+      org.opencontainers.image.version="1.2.0" \
       org.opencontainers.image.licenses="ISC"
 ENTRYPOINT ["/usr/bin/tini", "--", "/usr/bin/cpuspend"]

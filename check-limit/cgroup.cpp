@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 static constexpr int decimal = 10;
+static constexpr double microsecond = 1e-6;
+static constexpr double nanosecond = 1e-9;
 static constexpr int octal = 8;
 static constexpr std::size_t octal_digits = 3;
 /* A mountinfo line: six fields, optional ones, "-", then three more. */
@@ -130,32 +132,51 @@ under(const std::string &path, const std::string &prefix)
 	    (path.size() == prefix.size() || path[prefix.size()] == '/');
 }
 
+/* A path that climbs above the cgroup namespace's root, as "/.." begins it. */
+static bool
+above_namespace(const std::string &path)
+{
+	return path == "/.." || path.compare(0, 4, "/../") == 0;
+}
+
+/*
+ * Whether the mount shows the cgroup path: the path lies under its root,
+ * and a path above the namespace's root only under a root that is too.
+ */
+static bool
+shows(const Mount &m, const std::string &path)
+{
+	return under(path, m.root) && (above_namespace(m.root) || !above_namespace(path));
+}
+
 /*
  * The directory of the cgroup path under one of the mounts.  A mount shows
  * the hierarchy from its root down, so the path is found below the mount
  * point once the root is taken off it: under podman on cgroup v1 the root
  * is the container's own cgroup, and under a cgroup namespace both read
- * "/".  The mount whose root takes off the most wins; when none fits, or
+ * "/".  The mount whose root takes off the most wins.  When none fits, or
  * the directory is not there (the path is the host's but the mount shows
- * the container's own cgroup), the mount point itself is the cgroup.
+ * the container's own cgroup), the mount point itself is the cgroup; but a
+ * cgroup namespace whose paths leave the mount's view cannot be located at
+ * all, and then the result is empty.
  */
 static std::string
 cgroup_dir(const std::string &root, const std::vector<const Mount *> &mounts,
     const std::string &path, const Mount **chosen)
 {
 	const Mount *best = nullptr;
+	bool namespace_apart = above_namespace(path);
 	for (const Mount *m : mounts) {
-		if (under(path, m->root) && (best == nullptr || m->root.size() > best->root.size()))
+		namespace_apart = namespace_apart || above_namespace(m->root);
+		if (shows(*m, path) && (best == nullptr || m->root.size() > best->root.size()))
 			best = m;
 	}
 	*chosen = best != nullptr ? best : mounts.front();
-	if (best != nullptr) {
-		const std::string rest = best->root == "/" ? path : path.substr(best->root.size());
-		std::string dir = best->point + (rest == "/" ? "" : rest);
-		if (is_dir(root + dir))
-			return dir;
-	}
-	return (*chosen)->point;
+	if (best == nullptr)
+		return namespace_apart ? "" : (*chosen)->point;
+	const std::string rest = best->root == "/" ? path : path.substr(best->root.size());
+	std::string dir = best->point + (rest == "/" ? "" : rest);
+	return is_dir(root + dir) ? dir : best->point;
 }
 
 static const CgroupLine *
@@ -223,9 +244,12 @@ up(std::string dir, int n)
  * point, and the directory where the usage of the cgroup that has it is
  * counted: as many levels up from the cgroup's own.
  */
+struct Tops {
+	std::string cpu, account; /* the mount points of the two hierarchies */
+};
+
 static void
-walk_up(const std::string &root, Limit &limit, const std::string &top,
-    const std::string &account_top)
+walk_up(const std::string &root, Limit &limit, const Tops &top)
 {
 	std::string dir = limit.dir;
 	for (int level = 0;; level++) {
@@ -241,9 +265,9 @@ walk_up(const std::string &root, Limit &limit, const std::string &top,
 			limit.source = file;
 			limit.limit_dir = dir;
 			const std::string account = up(limit.account_dir, level);
-			limit.limit_account_dir = under(account, account_top) ? account : "";
+			limit.limit_account_dir = under(account, top.account) ? account : "";
 		}
-		if (dir.size() <= top.size())
+		if (dir.size() <= top.cpu.size())
 			break;
 		dir.erase(dir.rfind('/'));
 	}
@@ -289,17 +313,13 @@ find_limit(const std::string &root)
 		limit.why = "no cgroup file system with the cpu controller is mounted here";
 		return limit;
 	}
-	/*
-	 * Outside the namespace's root the path climbs above the mount, and
-	 * what lies there is another cgroup's: nothing of it is read.
-	 */
-	if (limit.cgroup == "/.." || limit.cgroup.compare(0, 4, "/../") == 0) {
+	/* Where the mount cannot show the cgroup, what lies there is another's. */
+	if (limit.dir.empty()) {
 		limit.outside = true;
-		limit.dir.clear();
 		limit.account_dir.clear();
 		return limit;
 	}
-	walk_up(root, limit, mount->point, acct_mount != nullptr ? acct_mount->point : "");
+	walk_up(root, limit, {mount->point, acct_mount != nullptr ? acct_mount->point : ""});
 	return limit;
 }
 
@@ -321,7 +341,7 @@ some_pressure(const std::string &text)
 	if (total == std::string::npos)
 		return -1;
 	const long long us = number(text.c_str() + total + sizeof "total=" - 1);
-	return us < 0 ? -1 : static_cast<double>(us) * 1e-6;
+	return us < 0 ? -1 : static_cast<double>(us) * microsecond;
 }
 
 /* Steal of every CPU together, the eighth figure of /proc/stat's "cpu" line. */
@@ -375,7 +395,7 @@ read_stats(const std::string &root, const Limit &limit)
 {
 	CpuStats stats;
 	const bool v2 = limit.version == 2;
-	const double unit = v2 ? 1e-6 : 1e-9;
+	const double unit = v2 ? microsecond : nanosecond;
 	read_pressure(root, limit, stats);
 	if (limit.dir.empty())
 		return stats;

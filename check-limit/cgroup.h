@@ -38,8 +38,11 @@ struct Limit {
 	int version = 0;         /* 1 or 2; 0 when no CPU controller is visible */
 	std::string why;         /* with version 0, what was missing */
 	std::string cgroup;      /* the cgroup's path, as /proc/self/cgroup names it */
-	/* The cgroup lies outside the cgroup namespace's root ("/.." in its
-	 * path): neither it nor any limit above it can be seen. */
+	/*
+	 * The cgroup cannot be located in the mount from this cgroup namespace:
+	 * its path climbs above the namespace's root ("/.."), or the mount's
+	 * root lies above it.  Neither it nor any limit on it can be seen.
+	 */
 	bool outside = false;
 	std::string dir;         /* the cgroup's directory here, for the cpu controller */
 	std::string account_dir; /* where its usage is counted: v1 cpuacct, or dir */

@@ -36,7 +36,6 @@ static constexpr double default_tolerance = 10; /* percent */
 static constexpr int most_copies = 4096;
 static constexpr double most_tolerance = 1000; /* percent */
 static constexpr double microseconds = 1e6;
-static constexpr double milli = 1e-3;
 /* The status a shell gives for a signal: its number past this. */
 static constexpr int signal_status = 128;
 /* What the Downward API gives for limits.cpu with divisor 1m: a whole number. */

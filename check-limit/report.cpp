@@ -15,8 +15,8 @@ static void
 print_limit(const Limit &l)
 {
 	if (l.outside) {
-		std::printf("limit         not visible: the cgroup lies outside the cgroup "
-		    "namespace's root, and so does any limit on it\n");
+		std::printf("limit         not visible: from this cgroup namespace the cgroup "
+		    "cannot be found in the mount, nor any limit on it\n");
 		return;
 	}
 	if (!l.quota) {

@@ -13,9 +13,10 @@
 
 #include "process.h"
 
-extern char **environ;
-
 static constexpr std::size_t error_line_max = 512;
+static constexpr std::size_t schedstat_max = 128;
+static constexpr int decimal = 10;
+static constexpr double nanoseconds = 1e9;
 
 sigset_t
 watched_signals()
@@ -35,7 +36,7 @@ static double
 run_queue_seconds(pid_t pid)
 {
 	const std::string path = "/proc/" + std::to_string(pid) + "/schedstat";
-	char text[128] = "";
+	char text[schedstat_max] = "";
 	const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
 	if (fd < 0)
 		return -1;
@@ -45,10 +46,10 @@ run_queue_seconds(pid_t pid)
 		return -1;
 	text[n] = '\0';
 	char *end = nullptr;
-	std::strtoull(text, &end, 10);
+	std::strtoull(text, &end, decimal);
 	const char *second = end;
-	const unsigned long long ns = std::strtoull(second, &end, 10);
-	return end == second ? -1 : static_cast<double>(ns) / 1e9;
+	const unsigned long long ns = std::strtoull(second, &end, decimal);
+	return end == second ? -1 : static_cast<double>(ns) / nanoseconds;
 }
 
 /* Kills a copy's process group and reaps the copy, if it still runs. */
@@ -167,8 +168,10 @@ run_copies(const std::string &program, int seconds, const sigset_t &mask,
 		end.error = errno;
 		return end;
 	}
-	std::string path = program, option = "-seconds", duration = std::to_string(seconds);
-	char *const argv[] = {&path[0], &option[0], &duration[0], nullptr};
+	std::string path = program;
+	std::string option = "-seconds";
+	std::string duration = std::to_string(seconds);
+	char *const argv[] = {path.data(), option.data(), duration.data(), nullptr};
 	for (Copy &copy : copies) {
 		copy.started = monotonic_seconds();
 		copy.pid = spawn({path.c_str(), argv, environ, null_fd, null_fd, err_fd, &mask, true});

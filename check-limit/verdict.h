@@ -28,7 +28,7 @@ constexpr double percent = 100;
 struct Figures {
 	int copies = 1;
 	int seconds = 1;
-	double tolerance = 0.1;  /* a fraction: 0.1 for 10 % */
+	double tolerance = 0;    /* a fraction: 0.1 for 10 % */
 	int cpus = 1;            /* allowed CPUs */
 	double capacity = 1;     /* processors the copies can have */
 	bool quota = false;

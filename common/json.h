@@ -28,7 +28,7 @@ public:
 	JsonWriter &string(const char *key, const std::string &value);
 	JsonWriter &boolean(const char *key, bool value);
 	JsonWriter &null(const char *key);
-	const std::string &text() const { return out_; }
+	[[nodiscard]] const std::string &text() const { return out_; }
 
 private:
 	JsonWriter &item(const char *key, const std::string &value);

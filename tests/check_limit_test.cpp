@@ -86,6 +86,21 @@ INSTANTIATE_TEST_SUITE_P(Captured, FindLimit, testing::Values(
     Layout{"v2-no-cpu", 2, "/half/plain", "/sys/fs/cgroup/half/plain",
         "/sys/fs/cgroup/half/plain", 50000, 100000, "/sys/fs/cgroup/half/cpu.max", 3,
         "/sys/fs/cgroup/half"},
+    /* systemd: a scope where the cpu controller is not enabled, with no
+     * limit anywhere; one in a slice that holds the limit; one with
+     * AllowedCPUs=, which sets no quota. */
+    Layout{"v2-systemd-scope", 2, "/system.slice/run-r3bf6349cf74445468a6a37cc70bcef78.scope",
+        "/sys/fs/cgroup/system.slice/run-r3bf6349cf74445468a6a37cc70bcef78.scope",
+        "/sys/fs/cgroup/system.slice/run-r3bf6349cf74445468a6a37cc70bcef78.scope",
+        0, 0, "", 3, ""},
+    Layout{"v2-systemd-slice", 2, "/ci.slice/run-r0dc65dbf64fa4e46b3804ba896904415.scope",
+        "/sys/fs/cgroup/ci.slice/run-r0dc65dbf64fa4e46b3804ba896904415.scope",
+        "/sys/fs/cgroup/ci.slice/run-r0dc65dbf64fa4e46b3804ba896904415.scope",
+        30000, 100000, "/sys/fs/cgroup/ci.slice/cpu.max", 3, "/sys/fs/cgroup/ci.slice"},
+    Layout{"v2-systemd-cpuset", 2, "/system.slice/run-rfc96358bb21e44898ba765ade9627529.scope",
+        "/sys/fs/cgroup/system.slice/run-rfc96358bb21e44898ba765ade9627529.scope",
+        "/sys/fs/cgroup/system.slice/run-rfc96358bb21e44898ba765ade9627529.scope",
+        0, 0, "", 3, ""},
     /* A cgroup namespace: the cgroup reads "/", and so does the mount's root. */
     Layout{"v2-namespace", 2, "/", "/sys/fs/cgroup", "/sys/fs/cgroup",
         50000, 100000, "/sys/fs/cgroup/cpu.max", 1, "/sys/fs/cgroup"}),
@@ -129,6 +144,23 @@ TEST(FindLimit, SaysWhyWithNoCgroupFileSystem)
 	const Limit none = find_limit(std::string(CGROUP_CAPTURES) + "/nonexistent");
 	EXPECT_EQ(none.version, 0);
 	EXPECT_NE(none.why, "");
+}
+
+TEST(FindLimit, NotFromAnotherCgroupWhereTheNamespaceHidesItsOwn)
+{
+	/* Moved above its namespace's root ("/../.."), under a mount of the
+	 * namespace's own; and at the namespace's root under the host's mount,
+	 * whose root lies above it ("/../.."). */
+	for (const char *name : {"v2-outside", "v2-namespace-unmounted"}) {
+		const Limit got = find_limit(std::string(CGROUP_CAPTURES) + "/" + name + "/fs");
+		EXPECT_EQ(got.version, 2) << name;
+		EXPECT_TRUE(got.outside) << name;
+		EXPECT_FALSE(got.quota) << name;
+		EXPECT_EQ(got.dir, "") << name;
+		const CpuStats stats = read_stats(std::string(CGROUP_CAPTURES) + "/" + name + "/fs", got);
+		EXPECT_EQ(stats.usage, -1) << name;
+		EXPECT_EQ(stats.periods, -1) << name;
+	}
 }
 
 TEST(ParseMountinfo, FormsNoCaptureHolds)
