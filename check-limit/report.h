@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cgroup.h"
-#include "run.h"
+#include "copies.h"
 #include "verdict.h"
 
 struct Report {

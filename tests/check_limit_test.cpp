@@ -163,6 +163,16 @@ TEST(FindLimit, NotFromAnotherCgroupWhereTheNamespaceHidesItsOwn)
 	}
 }
 
+TEST(FindLimit, BurstOfTheLimitingCgroup)
+{
+	const std::string dir = std::string(CGROUP_CAPTURES) + "/v2-systemd-burst/fs";
+	const Limit got = find_limit(dir);
+	EXPECT_EQ(got.quota_us, 50000);
+	EXPECT_EQ(got.burst_us, 20000);
+	/* Without a quota a burst means nothing, and none is read. */
+	EXPECT_EQ(find_limit(std::string(CGROUP_CAPTURES) + "/v2-systemd-scope/fs").burst_us, 0);
+}
+
 TEST(ParseMountinfo, FormsNoCaptureHolds)
 {
 	struct Case {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: ISC
-#ifndef CPUSPEND_CHECK_LIMIT_CGROUP_H
-#define CPUSPEND_CHECK_LIMIT_CGROUP_H
+#ifndef CPUSPEND_COMMON_CGROUP_H
+#define CPUSPEND_COMMON_CGROUP_H
 
 /*
  * Finds the CPU limit a process is held to from inside whatever it runs in:

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: ISC
-#ifndef CPUSPEND_CHECK_LIMIT_RUN_H
-#define CPUSPEND_CHECK_LIMIT_RUN_H
+#ifndef CPUSPEND_COMMON_COPIES_H
+#define CPUSPEND_COMMON_COPIES_H
 
 /*
  * Running copies of cpuspend at once: each in a process group of its own,

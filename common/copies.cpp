@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: ISC
-#include "run.h"
+#include "copies.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,0 +1,263 @@
+// SPDX-License-Identifier: ISC
+/*
+ * cpuspend-check-monitor: spends a known amount of processor time with
+ * copies of cpuspend and asks a monitor what it saw, from a Prometheus
+ * server or a command, reading its cumulative figure before and after the
+ * copies, and waiting after them until the figure is final.
+ */
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <getopt.h>
+#include <sys/resource.h>
+
+#include "cgroup.h"
+#include "cli.h"
+#include "copies.h"
+#include "process.h"
+#include "report.h"
+#include "source.h"
+#include "verdict.h"
+
+static constexpr char name[] = "cpuspend-check-monitor";
+static constexpr double default_tolerance = 5; /* percent */
+static constexpr double prometheus_interval = 15; /* its default scrape interval */
+static constexpr double command_interval = 1;
+static constexpr double default_settle = 60;
+static constexpr double most_seconds = 86400;
+static constexpr double read_timeout = 30;
+static constexpr double reading_period = 1;
+/* A change of the figure below this share of the tolerance's band is noise. */
+static constexpr double noise_share = 0.1;
+static constexpr double percent = 100;
+static constexpr int signal_status = 128;
+
+static void
+usage(std::FILE *out)
+{
+	std::fprintf(out,
+	    "usage: %s --prometheus URL --query PROMQL [options]\n"
+	    "       %s --command CMD [--unit s|ms|us|ns] [options]\n"
+	    "options: [--json] [--copies N] [--seconds S] [--tolerance PERCENT]\n"
+	    "         [--interval SECONDS] [--settle SECONDS] [--program PATH]\n"
+	    "       %s --help | --version\n", name, name, name);
+}
+
+static const Cli cli = {name, CPUSPEND_VERSION, usage};
+
+struct Options {
+	CopyOptions run;
+	std::string url, query, command;
+	std::string unit = "s";
+	double scale = 1;
+	double interval = -1;
+	double settle = default_settle;
+};
+
+static double
+unit_scale(const char *unit)
+{
+	const std::pair<const char *, double> units[] = {
+	    {"s", 1}, {"ms", 1e-3}, {"us", 1e-6}, {"ns", 1e-9},
+	};
+	for (const auto &[text, scale] : units) {
+		if (std::strcmp(unit, text) == 0)
+			return scale;
+	}
+	usage_error(cli, "--unit", unit);
+}
+
+static Options
+parse_options(int argc, char *argv[])
+{
+	enum { prometheus = option_own, query, command, unit, interval, settle };
+	const std::vector<option> longs = options_with({
+	    {"prometheus", required_argument, nullptr, prometheus},
+	    {"query", required_argument, nullptr, query},
+	    {"command", required_argument, nullptr, command},
+	    {"unit", required_argument, nullptr, unit},
+	    {"interval", required_argument, nullptr, interval},
+	    {"settle", required_argument, nullptr, settle},
+	});
+	Options o;
+	o.run.tolerance = default_tolerance;
+	bool unit_given = false;
+	int c;
+	while ((c = getopt_long(argc, argv, "", longs.data(), nullptr)) != -1) {
+		if (shared_option(cli, c, o.run))
+			continue;
+		switch (c) {
+		case prometheus:
+			o.url = optarg;
+			break;
+		case query:
+			o.query = optarg;
+			break;
+		case command:
+			o.command = optarg;
+			break;
+		case unit:
+			o.scale = unit_scale(optarg);
+			o.unit = optarg;
+			unit_given = true;
+			break;
+		case interval:
+			o.interval = decimal_number(cli, "--interval", optarg, 0, most_seconds);
+			break;
+		case settle:
+			o.settle = decimal_number(cli, "--settle", optarg, 0, most_seconds);
+			break;
+		default:
+			usage_error(cli, nullptr, nullptr);
+		}
+	}
+	no_operands(cli, argc, argv);
+	const bool from_prometheus = !o.url.empty() || !o.query.empty();
+	if (from_prometheus == !o.command.empty() || (from_prometheus &&
+	    (o.url.empty() || o.query.empty() || unit_given))) {
+		std::fprintf(stderr, "%s: give --prometheus and --query, or --command\n", name);
+		usage_error(cli, nullptr, nullptr);
+	}
+	if (o.interval < 0)
+		o.interval = from_prometheus ? prometheus_interval : command_interval;
+	return o;
+}
+
+/* What the checker and its children, less the copies, have spent so far. */
+static double
+own_cpu(const std::vector<Copy> &copies)
+{
+	rusage self{};
+	rusage children{};
+	getrusage(RUSAGE_SELF, &self);
+	getrusage(RUSAGE_CHILDREN, &children);
+	double own = cpu_seconds(self) + cpu_seconds(children);
+	for (const Copy &copy : copies)
+		own -= copy.cpu;
+	return own;
+}
+
+[[noreturn]] static void
+interrupted(int sig)
+{
+	std::fprintf(stderr, "%s: interrupted by signal %d\n", name, sig);
+	std::exit(signal_status + sig);
+}
+
+struct Monitor {
+	const Options &o;
+	HttpUrl url;
+	sigset_t mask, watched;
+
+	/* One reading; one that cannot be made ends the check. */
+	Reading read() const
+	{
+		const Reading r = o.command.empty() ?
+		    read_prometheus(url, o.query, read_timeout) :
+		    read_command(o.command, o.scale, read_timeout, mask, watched);
+		if (r.signal != 0)
+			interrupted(r.signal);
+		if (!r.ok)
+			cannot_check(cli, r.error);
+		return r;
+	}
+
+	/* A second between readings, in which a signal still ends the check. */
+	void pause() const
+	{
+		const double until = monotonic_seconds() + reading_period;
+		for (double left = reading_period; left > 0; left = until - monotonic_seconds()) {
+			const auto whole = static_cast<time_t>(left);
+			const timespec wait{whole,
+			    static_cast<long>((left - static_cast<double>(whole)) * 1e9)};
+			const int sig = sigtimedwait(&watched, nullptr, &wait);
+			if (sig > 0 && sig != SIGCHLD)
+				interrupted(sig);
+		}
+	}
+};
+
+/* Reads the monitor every second after the copies until its figure is final. */
+static void
+wait_for_monitor(const Monitor &m, MonitorReport &r, double ended)
+{
+	MonitorFigures &f = r.figures;
+	const double noise = noise_share * f.tolerance * f.spent;
+	Settling settling(m.o.interval, noise, ended, r.before.value, own_cpu(r.copies));
+	for (;;) {
+		r.after = m.read();
+		r.readings++;
+		const double now = monotonic_seconds();
+		r.waited = now - ended;
+		if (settling.take(now, r.after.series ? r.after.value : 0, own_cpu(r.copies))) {
+			r.settled = true;
+			break;
+		}
+		if (r.waited >= m.o.settle)
+			break;
+		m.pause();
+	}
+	f.went_back = settling.went_back() ||
+	    (r.after.series && r.after.value < r.before.value - noise);
+}
+
+int
+main(int argc, char *argv[])
+{
+	/* Ignored, the kernel would reap the copies itself and leave nothing to wait for. */
+	signal(SIGCHLD, SIG_DFL);
+	Options o = parse_options(argc, argv);
+	o.run.program = resolve_program(cli, o.run.program);
+	Monitor m{o, {}, {}, watched_signals()};
+	MonitorReport r;
+	if (o.command.empty()) {
+		o.query = expand_references(o.query);
+		std::string why;
+		if (!parse_url(o.url, &m.url, &why))
+			cannot_check(cli, o.url + ": " + why);
+		r.source = "prometheus";
+		r.where = o.url;
+		r.query = o.query;
+	} else {
+		r.source = "command";
+		r.where = o.command;
+		r.unit = o.unit;
+	}
+	r.interval = o.interval;
+	r.seconds = o.run.seconds;
+	sigprocmask(SIG_BLOCK, &m.watched, &m.mask);
+
+	const Limit limit = find_limit("");
+	const CpuStats stats_before = read_stats("", limit);
+	r.before = m.read();
+	if (!r.before.series)
+		r.before.value = 0;
+	r.copies.resize(static_cast<std::size_t>(o.run.copies));
+	const RunEnd end = run_copies(o.run.program, o.run.seconds, m.mask, r.copies);
+	if (end.how != RunEnd::done)
+		copies_stopped(cli, end, r.copies);
+	const double ended = monotonic_seconds();
+	r.cgroup_usage = stats_since(stats_before, read_stats("", limit)).usage;
+
+	MonitorFigures &f = r.figures;
+	for (const Copy &copy : r.copies)
+		f.spent += copy.cpu;
+	f.tolerance = o.run.tolerance / percent;
+	wait_for_monitor(m, r, ended);
+	f.series = r.after.series;
+	f.seen = (r.after.series ? r.after.value : 0) - r.before.value;
+	f.own = own_cpu(r.copies);
+	r.verdict = judge(f);
+	if (o.run.json)
+		print_json(r);
+	else
+		print_table(r);
+	return r.verdict == MonitorVerdict::accurate ? 0 : 1;
+}

@@ -1,0 +1,182 @@
+// SPDX-License-Identifier: ISC
+#include "cli.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+static constexpr int most_copies = 4096;
+static constexpr double most_tolerance = 1000; /* percent */
+static constexpr int decimal = 10;
+/* The status a shell gives for a signal: its number past this. */
+static constexpr int signal_status = 128;
+
+std::vector<option>
+options_with(const std::vector<option> &own)
+{
+	std::vector<option> all = {
+	    {"copies", required_argument, nullptr, option_copies},
+	    {"seconds", required_argument, nullptr, option_seconds},
+	    {"tolerance", required_argument, nullptr, option_tolerance},
+	    {"program", required_argument, nullptr, option_program},
+	    {"json", no_argument, nullptr, option_json},
+	    {"help", no_argument, nullptr, option_help},
+	    {"version", no_argument, nullptr, option_version},
+	};
+	all.insert(all.end(), own.begin(), own.end());
+	all.push_back({nullptr, 0, nullptr, 0});
+	return all;
+}
+
+bool
+shared_option(const Cli &cli, int c, CopyOptions &o)
+{
+	switch (c) {
+	case option_copies:
+		o.copies = whole_number(cli, "--copies", optarg, 1, most_copies);
+		return true;
+	case option_seconds:
+		o.seconds = whole_number(cli, "--seconds", optarg, 1, INT_MAX);
+		return true;
+	case option_tolerance:
+		o.tolerance = decimal_number(cli, "--tolerance", optarg, 0, most_tolerance);
+		return true;
+	case option_program:
+		o.program = optarg;
+		return true;
+	case option_json:
+		o.json = true;
+		return true;
+	case option_help:
+		cli.usage(stdout);
+		std::exit(0);
+	case option_version:
+		std::printf("%s %s\n", cli.name, cli.version);
+		std::exit(0);
+	default:
+		return false;
+	}
+}
+
+void
+no_operands(const Cli &cli, int argc, char *argv[])
+{
+	if (optind >= argc)
+		return;
+	std::fprintf(stderr, "%s: unexpected argument '%s'\n", cli.name, argv[optind]);
+	usage_error(cli, nullptr, nullptr);
+}
+
+void
+usage_error(const Cli &cli, const char *what, const char *value)
+{
+	if (what != nullptr)
+		std::fprintf(stderr, "%s: %s: invalid value '%s'\n", cli.name, what, value);
+	cli.usage(stderr);
+	std::exit(2);
+}
+
+void
+cannot_check(const Cli &cli, const std::string &why)
+{
+	std::fprintf(stderr, "%s: %s\n", cli.name, why.c_str());
+	std::exit(2);
+}
+
+int
+whole_number(const Cli &cli, const char *option, const char *text, int low, int high)
+{
+	char *end = nullptr;
+	errno = 0;
+	const long value = std::strtol(text, &end, decimal);
+	if (errno != 0 || end == text || *end != '\0' || value < low || value > high)
+		usage_error(cli, option, text);
+	return static_cast<int>(value);
+}
+
+double
+decimal_number(const Cli &cli, const char *option, const char *text, double low, double high)
+{
+	char *end = nullptr;
+	const double value = std::strtod(text, &end);
+	if (end == text || *end != '\0' || !(value >= low && value <= high))
+		usage_error(cli, option, text);
+	return value;
+}
+
+static bool
+executable(const std::string &path)
+{
+	struct stat st {};
+	return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+	    access(path.c_str(), X_OK) == 0;
+}
+
+/* A command as the shell finds it: on PATH, unless its name holds a slash. */
+static std::string
+find_program(const std::string &command)
+{
+	if (command.find('/') != std::string::npos)
+		return executable(command) ? command : "";
+	const char *path = std::getenv("PATH");
+	const std::string dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+	std::size_t start = 0;
+	for (;;) {
+		const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+		const std::string dir = dirs.substr(start, end - start);
+		std::string candidate = (dir.empty() ? "." : dir) + "/" + command;
+		if (executable(candidate))
+			return candidate;
+		if (end == dirs.size())
+			return "";
+		start = end + 1;
+	}
+}
+
+std::string
+resolve_program(const Cli &cli, const std::string &given)
+{
+	if (!given.empty()) {
+		std::string found = find_program(given);
+		if (found.empty())
+			cannot_check(cli, given + ": not found, or not an executable file");
+		return found;
+	}
+	char self[PATH_MAX];
+	const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+	if (n > 0) {
+		std::string beside(self, static_cast<std::size_t>(n));
+		beside = beside.substr(0, beside.rfind('/') + 1) + "cpuspend";
+		if (executable(beside))
+			return beside;
+	}
+	std::string found = find_program("cpuspend");
+	if (found.empty())
+		cannot_check(cli, "cpuspend not found beside this program or on PATH");
+	return found;
+}
+
+void
+copies_stopped(const Cli &cli, const RunEnd &end, const std::vector<Copy> &copies)
+{
+	if (end.how == RunEnd::cannot_start)
+		cannot_check(cli, std::string("cannot start a copy: ") + std::strerror(end.error));
+	if (end.how == RunEnd::interrupted) {
+		std::fprintf(stderr, "%s: interrupted by signal %d; stopped %d running %s\n", cli.name,
+		    end.signal, end.stopped, end.stopped == 1 ? "copy" : "copies");
+		std::exit(signal_status + end.signal);
+	}
+	const Copy &copy = copies[end.copy];
+	const std::string what = WIFSIGNALED(copy.status) ?
+	    "was killed by signal " + std::to_string(WTERMSIG(copy.status)) :
+	    "exited with status " + std::to_string(WEXITSTATUS(copy.status));
+	cannot_check(cli, "copy " + std::to_string(end.copy + 1) + " (pid " +
+	    std::to_string(copy.pid) + ") " + what +
+	    (end.first_error.empty() ? "" : ": " + end.first_error));
+}

@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: ISC
+#ifndef CPUSPEND_COMMON_CLI_H
+#define CPUSPEND_COMMON_CLI_H
+
+/*
+ * The command line the checkers share: the options that run the copies,
+ * usage errors with status 2, one line on standard error when a check
+ * cannot be made, and where the cpuspend to run is.
+ */
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <getopt.h>
+
+#include "copies.h"
+
+struct Cli {
+	const char *name;
+	const char *version;
+	void (*usage)(std::FILE *out);
+};
+
+struct CopyOptions {
+	int copies = 1;
+	int seconds = 5;
+	double tolerance = 0; /* percent */
+	std::string program;
+	bool json = false;
+};
+
+/* The values getopt_long returns for the shared options; a checker's own follow. */
+enum SharedOption {
+	option_copies = 1,
+	option_seconds,
+	option_tolerance,
+	option_program,
+	option_json,
+	option_help,
+	option_version,
+	option_own,
+};
+
+/* The shared options and then own, ended as getopt_long wants. */
+std::vector<option> options_with(const std::vector<option> &own);
+/* Takes a shared option, or returns false for one of the checker's own. */
+bool shared_option(const Cli &cli, int c, CopyOptions &o);
+/* After getopt_long: no operands are taken. */
+void no_operands(const Cli &cli, int argc, char *argv[]);
+
+[[noreturn]] void usage_error(const Cli &cli, const char *what, const char *value);
+/* One line on standard error and status 2: the check could not be made. */
+[[noreturn]] void cannot_check(const Cli &cli, const std::string &why);
+int whole_number(const Cli &cli, const char *option, const char *text, int low, int high);
+double decimal_number(const Cli &cli, const char *option, const char *text, double low,
+    double high);
+
+/*
+ * The cpuspend to run: the one given, as the shell finds it, or else the one
+ * installed beside this program, or else the one on PATH.
+ */
+std::string resolve_program(const Cli &cli, const std::string &given);
+
+/* Ends a check whose copies did not all finish, as its status says. */
+[[noreturn]] void copies_stopped(const Cli &cli, const RunEnd &end,
+    const std::vector<Copy> &copies);
+
+#endif
