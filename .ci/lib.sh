@@ -74,3 +74,16 @@ extract_captures() {
 		file != "" { print >>file }'
 	echo "captured into $2"
 }
+
+# The settings podman needs in this sandbox, in a containers.conf in the
+# directory $1: runc, since crun refuses its cgroup layout, and default
+# ulimits that root may set here.
+podman_settings() {
+	cat >"$1/containers.conf" <<'CONF'
+[containers]
+default_ulimits = ["nofile=20000:20000", "nproc=32768:32768"]
+[engine]
+runtime = "runc"
+CONF
+	export CONTAINERS_CONF=$1/containers.conf
+}
