@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: ISC
 #
-# cpuspend as a small image: the two programs, linked statically, and tini
+# cpuspend as a small image: the three programs, linked statically, and tini
 # as PID 1, with nothing else: no shell and no C library.  A process that is
 # PID 1 in its namespace ignores SIGTERM unless it handles it, and cpuspend
 # installs no handlers, so without an init a stop would wait out its
@@ -35,6 +35,7 @@ RUN native=$(dpkg --print-architecture); \
  && { [ "$TARGETARCH" = "$native" ] || dpkg --add-architecture "$TARGETARCH"; } \
  && apt-get update \
  && apt-get install -y --no-install-recommends cmake make "$cxx" "tini:$TARGETARCH" \
+    libboost-dev nlohmann-json3-dev \
  && rm -rf /var/lib/apt/lists/*
 WORKDIR /src
 COPY CMakeLists.txt ./
@@ -42,6 +43,7 @@ COPY cmake/ cmake/
 COPY src/ src/
 COPY common/ common/
 COPY check-limit/ check-limit/
+COPY check-monitor/ check-monitor/
 COPY man/ man/
 RUN . /target.env \
  && cmake -S . -B build -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release -DCPUSPEND_STATIC=ON $toolchain \
@@ -49,13 +51,14 @@ RUN . /target.env \
  && mkdir -p /rootfs/usr/bin \
  && "$strip" -o /rootfs/usr/bin/cpuspend build/cpuspend \
  && "$strip" -o /rootfs/usr/bin/cpuspend-check-limit build/cpuspend-check-limit \
+ && "$strip" -o /rootfs/usr/bin/cpuspend-check-monitor build/cpuspend-check-monitor \
  && cp /usr/bin/tini-static /rootfs/usr/bin/tini
 
 FROM scratch
 COPY --from=build /rootfs/ /
 USER 65534:65534
 LABEL org.opencontainers.image.title="cpuspend" \
-      org.opencontainers.image.description="CPU load that stops after a set amount of its own processor time, and a check that a CPU limit holds" \
+      org.opencontainers.image.description="CPU load that stops after a set amount of its own processor time, and checks of CPU limits and monitors" \
       org.opencontainers.image.version="1.2.0" \
       org.opencontainers.image.licenses="ISC"
 ENTRYPOINT ["/usr/bin/tini", "--", "/usr/bin/cpuspend"]
