@@ -7,6 +7,7 @@
  */
 
 #include <algorithm>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +40,9 @@ usage(std::FILE *out)
 {
 	std::fprintf(out, "usage: %s [--json] [--copies N] [--seconds S] "
 	    "[--tolerance PERCENT]\n       %*s [--expect CPUS] [--program PATH]\n"
-	    "       %s --help | --version\n", name, static_cast<int>(sizeof name - 1), "", name);
+	    "       %s --gather [--reports N] [--json] < reports\n"
+	    "       %s --help | --version\n", name, static_cast<int>(sizeof name - 1), "", name,
+	    name);
 }
 
 static const Cli cli = {name, CPUSPEND_VERSION, usage};
@@ -47,6 +50,8 @@ static const Cli cli = {name, CPUSPEND_VERSION, usage};
 struct Options {
 	CopyOptions run;
 	double expect = 0;
+	bool gather = false;
+	int reports = 0; /* expected by --gather; 0: any number */
 };
 
 /* The limit intended, when the environment gives it and no option does. */
@@ -65,9 +70,11 @@ expect_from_environment()
 static Options
 parse_options(int argc, char *argv[])
 {
-	enum { expect = option_own };
+	enum { expect = option_own, gather, reports };
 	const std::vector<option> longs = options_with({
 	    {"expect", required_argument, nullptr, expect},
+	    {"gather", no_argument, nullptr, gather},
+	    {"reports", required_argument, nullptr, reports},
 	});
 	Options o;
 	o.run.tolerance = default_tolerance;
@@ -75,10 +82,18 @@ parse_options(int argc, char *argv[])
 	while ((c = getopt_long(argc, argv, "", longs.data(), nullptr)) != -1) {
 		if (shared_option(cli, c, o.run))
 			continue;
-		if (c != expect || !parse_cpus(optarg, &o.expect))
+		if (c == gather)
+			o.gather = true;
+		else if (c == reports)
+			o.reports = whole_number(cli, "--reports", optarg, 1, INT_MAX);
+		else if (c != expect || !parse_cpus(optarg, &o.expect))
 			usage_error(cli, c == expect ? "--expect" : nullptr, optarg);
 	}
 	no_operands(cli, argc, argv);
+	if (o.reports > 0 && !o.gather) {
+		std::fprintf(stderr, "%s: --reports goes with --gather\n", name);
+		usage_error(cli, nullptr, nullptr);
+	}
 	if (o.expect == 0)
 		o.expect = expect_from_environment();
 	return o;
@@ -145,15 +160,42 @@ figures(const Options &o, const Report &r, int cpus, const Limit &after, int cpu
 	return f;
 }
 
+/* Reads reports from standard input and answers for them all. */
+static int
+gather_reports(const Options &o)
+{
+	std::string input;
+	char buffer[BUFSIZ];
+	std::size_t n;
+	while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0)
+		input.append(buffer, n);
+	const Gathering g = gather(input);
+	if (o.run.json)
+		print_gathered_json(g, o.reports);
+	else
+		print_gathered_table(g, o.reports);
+	const int status = gathered_status(g, o.reports);
+	if (g.reports.empty())
+		std::fprintf(stderr, "%s: no report among %d %s of input\n", name, g.other_lines,
+		    g.other_lines == 1 ? "line" : "lines");
+	else if (status == 2)
+		std::fprintf(stderr, "%s: %zu of %d reports expected\n", name, g.reports.size(),
+		    o.reports);
+	return status;
+}
+
 int
 main(int argc, char *argv[])
 {
 	/* Ignored, the kernel would reap the copies itself and leave nothing to wait for. */
 	signal(SIGCHLD, SIG_DFL);
 	Options o = parse_options(argc, argv);
+	if (o.gather)
+		return gather_reports(o);
 	o.run.program = resolve_program(cli, o.run.program);
 
 	Report r;
+	r.origin = origin_from_environment();
 	r.limit = find_limit("");
 	if (r.limit.version == 0)
 		cannot_check(cli, "no CPU controller visible: " + r.limit.why);

@@ -2,6 +2,7 @@
 #include "report.h"
 
 #include <cstdio>
+#include <map>
 
 #include "json.h"
 
@@ -52,11 +53,25 @@ print_slowness(const Figures &f)
 	std::printf("\n");
 }
 
+static void
+print_origin(const Origin &o)
+{
+	std::printf("node          %s (%s)", o.node.c_str(), o.node_from.c_str());
+	if (!o.job.empty())
+		std::printf(", job %s", o.job.c_str());
+	if (!o.task.empty())
+		std::printf(", task %s", o.task.c_str());
+	if (!o.pod.empty())
+		std::printf(", pod %s", o.pod.c_str());
+	std::printf("\n");
+}
+
 void
 print_table(const Report &r)
 {
 	const Limit &l = r.limit;
 	const Figures &f = r.figures;
+	print_origin(r.origin);
 	print_limit(l);
 	if (f.expect > 0)
 		std::printf("intended      %.3f CPU, against %.3f CPU in force\n", f.expect, f.found);
@@ -146,8 +161,19 @@ print_json(const Report &r)
 	const double expected = expected_seconds(f);
 	const bool stats = f.periods >= 0;
 	JsonWriter j;
-	j.open()
-	    .string("version", CPUSPEND_VERSION)
+	const auto known = [&](const char *key, const std::string &value) {
+		if (value.empty())
+			j.null(key);
+		else
+			j.string(key, value);
+	};
+	j.open().string("version", CPUSPEND_VERSION).open("origin");
+	known("node", r.origin.node);
+	known("node_from", r.origin.node_from);
+	known("job", r.origin.job);
+	known("task", r.origin.task);
+	known("pod", r.origin.pod);
+	j.close()
 	    .string("kernel", r.kernel)
 	    .string("program", r.program)
 	    .open("cgroup")
@@ -195,6 +221,107 @@ print_json(const Report &r)
 	    .number("allowed_early_percent", percent * allowed_early(f))
 	    .string("verdict", verdict_name(r.verdict))
 	    .string("message", verdict_text(r.verdict, f))
+	    .close();
+	std::printf("%s\n", j.text().c_str());
+}
+
+static bool
+held(const Gathered &g)
+{
+	return g.verdict == "ok";
+}
+
+static std::map<std::string, int>
+counts(const Gathering &g)
+{
+	std::map<std::string, int> by_verdict;
+	for (const Gathered &report : g.reports)
+		by_verdict[report.verdict]++;
+	return by_verdict;
+}
+
+int
+gathered_status(const Gathering &g, int expected)
+{
+	if (g.reports.empty() || static_cast<int>(g.reports.size()) < expected)
+		return 2;
+	for (const Gathered &report : g.reports) {
+		if (!held(report))
+			return 1;
+	}
+	return 0;
+}
+
+void
+print_gathered_table(const Gathering &g, int expected)
+{
+	std::printf("%-24s %10s %9s %7s  %s\n", "node", "limit", "capacity", "ratio", "verdict");
+	for (const Gathered &r : g.reports) {
+		std::printf("%-24s %6.2f CPU %9.2f %7.3f  %s\n", row_name(r).c_str(), r.limit_cpus,
+		    r.capacity, r.ratio, r.verdict.c_str());
+	}
+	std::printf("%zu %s", g.reports.size(), g.reports.size() == 1 ? "report" : "reports");
+	if (expected > 0)
+		std::printf(" of %d expected", expected);
+	if (g.other_lines > 0)
+		std::printf(", %d other %s", g.other_lines, g.other_lines == 1 ? "line" : "lines");
+	const char *separator = ": ";
+	for (const auto &[verdict, n] : counts(g)) {
+		std::printf("%s%d %s", separator, n, verdict.c_str());
+		separator = ", ";
+	}
+	std::printf("\n");
+	separator = "the limit did not hold on ";
+	for (const Gathered &r : g.reports) {
+		if (!held(r)) {
+			std::printf("%s%s", separator, row_name(r).c_str());
+			separator = ", ";
+		}
+	}
+	if (gathered_status(g, expected) == 1)
+		std::printf("\n");
+}
+
+void
+print_gathered_json(const Gathering &g, int expected)
+{
+	static const char *const verdicts[] = {"ok", "not-held", "incomplete"};
+	JsonWriter j;
+	const auto known = [&](const char *key, const std::string &value) {
+		if (value.empty())
+			j.null(key);
+		else
+			j.string(key, value);
+	};
+	j.open().open_array("reports");
+	for (const Gathered &r : g.reports) {
+		j.open();
+		known("node", r.origin.node);
+		known("job", r.origin.job);
+		known("task", r.origin.task);
+		known("pod", r.origin.pod);
+		j.number("limit_cpus", r.limit_cpus, r.limit_cpus >= 0)
+		    .number("capacity", r.capacity, r.capacity >= 0)
+		    .number("ratio", r.ratio, r.ratio >= 0)
+		    .string("verdict", r.verdict)
+		    .string("message", r.message)
+		    .close();
+	}
+	j.close_array().integer("other_lines", g.other_lines);
+	if (expected > 0)
+		j.integer("expected_reports", expected);
+	else
+		j.null("expected_reports");
+	j.open("counts");
+	for (const auto &[verdict, n] : counts(g))
+		j.integer(verdict.c_str(), n);
+	j.close().open_array("not_held");
+	for (const Gathered &r : g.reports) {
+		if (!held(r))
+			j.string(nullptr, row_name(r));
+	}
+	j.close_array()
+	    .string("verdict", verdicts[gathered_status(g, expected)])
 	    .close();
 	std::printf("%s\n", j.text().c_str());
 }

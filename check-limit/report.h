@@ -9,9 +9,11 @@
 
 #include "cgroup.h"
 #include "copies.h"
+#include "gather.h"
 #include "verdict.h"
 
 struct Report {
+	Origin origin;
 	Limit limit;
 	std::string kernel;
 	std::string program;
@@ -23,5 +25,11 @@ struct Report {
 
 void print_table(const Report &r);
 void print_json(const Report &r);
+
+/* Gathered reports: a row each, the count of each verdict, and the nodes where it failed. */
+void print_gathered_table(const Gathering &g, int expected);
+void print_gathered_json(const Gathering &g, int expected);
+/* 0 when every report says the limit held, 1 when one does not, 2 when reports are missing. */
+int gathered_status(const Gathering &g, int expected);
 
 #endif

@@ -154,35 +154,38 @@ interrupted(int sig)
 struct Monitor {
 	const Options &o;
 	HttpUrl url;
-	sigset_t mask, watched;
-
-	/* One reading; one that cannot be made ends the check. */
-	Reading read() const
-	{
-		const Reading r = o.command.empty() ?
-		    read_prometheus(url, o.query, read_timeout) :
-		    read_command(o.command, o.scale, read_timeout, mask, watched);
-		if (r.signal != 0)
-			interrupted(r.signal);
-		if (!r.ok)
-			cannot_check(cli, r.error);
-		return r;
-	}
-
-	/* A second between readings, in which a signal still ends the check. */
-	void pause() const
-	{
-		const double until = monotonic_seconds() + reading_period;
-		for (double left = reading_period; left > 0; left = until - monotonic_seconds()) {
-			const auto whole = static_cast<time_t>(left);
-			const timespec wait{whole,
-			    static_cast<long>((left - static_cast<double>(whole)) * 1e9)};
-			const int sig = sigtimedwait(&watched, nullptr, &wait);
-			if (sig > 0 && sig != SIGCHLD)
-				interrupted(sig);
-		}
-	}
+	Signals signals;
 };
+
+/* One reading; one that cannot be made ends the check. */
+static Reading
+read(const Monitor &m)
+{
+	Reading r = m.o.command.empty() ? read_prometheus(m.url, m.o.query, read_timeout) :
+	    read_command({m.o.command, m.o.scale, read_timeout}, m.signals);
+	if (r.signal != 0)
+		interrupted(r.signal);
+	if (!r.ok)
+		cannot_check(cli, r.error);
+	return r;
+}
+
+/* A second between readings, in which a signal still ends the check. */
+static void
+pause(const Monitor &m)
+{
+	const double until = monotonic_seconds() + reading_period;
+	for (;;) {
+		const double left = until - monotonic_seconds();
+		if (left <= 0)
+			return;
+		const auto whole = static_cast<time_t>(left);
+		const timespec wait{whole, static_cast<long>((left - static_cast<double>(whole)) * 1e9)};
+		const int sig = sigtimedwait(&m.signals.watched, nullptr, &wait);
+		if (sig > 0 && sig != SIGCHLD)
+			interrupted(sig);
+	}
+}
 
 /* Reads the monitor every second after the copies until its figure is final. */
 static void
@@ -190,19 +193,19 @@ wait_for_monitor(const Monitor &m, MonitorReport &r, double ended)
 {
 	MonitorFigures &f = r.figures;
 	const double noise = noise_share * f.tolerance * f.spent;
-	Settling settling(m.o.interval, noise, ended, r.before.value, own_cpu(r.copies));
+	Settling settling({m.o.interval, noise}, {ended, r.before.value, own_cpu(r.copies)});
 	for (;;) {
-		r.after = m.read();
+		r.after = read(m);
 		r.readings++;
 		const double now = monotonic_seconds();
 		r.waited = now - ended;
-		if (settling.take(now, r.after.series ? r.after.value : 0, own_cpu(r.copies))) {
+		if (settling.take({now, r.after.series ? r.after.value : 0, own_cpu(r.copies)})) {
 			r.settled = true;
 			break;
 		}
 		if (r.waited >= m.o.settle)
 			break;
-		m.pause();
+		pause(m);
 	}
 	f.went_back = settling.went_back() ||
 	    (r.after.series && r.after.value < r.before.value - noise);
@@ -215,7 +218,7 @@ main(int argc, char *argv[])
 	signal(SIGCHLD, SIG_DFL);
 	Options o = parse_options(argc, argv);
 	o.run.program = resolve_program(cli, o.run.program);
-	Monitor m{o, {}, {}, watched_signals()};
+	Monitor m{o, {}, {{}, watched_signals()}};
 	MonitorReport r;
 	if (o.command.empty()) {
 		o.query = expand_references(o.query);
@@ -232,15 +235,17 @@ main(int argc, char *argv[])
 	}
 	r.interval = o.interval;
 	r.seconds = o.run.seconds;
-	sigprocmask(SIG_BLOCK, &m.watched, &m.mask);
+	sigprocmask(SIG_BLOCK, &m.signals.watched, &m.signals.mask);
 
 	const Limit limit = find_limit("");
 	const CpuStats stats_before = read_stats("", limit);
-	r.before = m.read();
+	r.before = read(m);
 	if (!r.before.series)
 		r.before.value = 0;
+	/* What the checker spent up to here is in the figure before already. */
+	const double own_before = own_cpu(r.copies);
 	r.copies.resize(static_cast<std::size_t>(o.run.copies));
-	const RunEnd end = run_copies(o.run.program, o.run.seconds, m.mask, r.copies);
+	const RunEnd end = run_copies(o.run.program, o.run.seconds, m.signals.mask, r.copies);
 	if (end.how != RunEnd::done)
 		copies_stopped(cli, end, r.copies);
 	const double ended = monotonic_seconds();
@@ -253,7 +258,7 @@ main(int argc, char *argv[])
 	wait_for_monitor(m, r, ended);
 	f.series = r.after.series;
 	f.seen = (r.after.series ? r.after.value : 0) - r.before.value;
-	f.own = own_cpu(r.copies);
+	f.own = own_cpu(r.copies) - own_before;
 	r.verdict = judge(f);
 	if (o.run.json)
 		print_json(r);

@@ -55,7 +55,8 @@ print_table(const MonitorReport &r)
 	if (r.cgroup_usage >= 0)
 		std::printf("cgroup        %.3f s used by the checker's cgroup meanwhile\n",
 		    r.cgroup_usage);
-	std::printf("checker       %.3f s of processor time, its readings included\n", f.own);
+	std::printf("checker       %.3f s of processor time since the first reading, its "
+	    "readings included\n", f.own);
 	std::printf("seen          %.3f s\n", f.seen);
 	std::printf("difference    %+.3f s, %+.1f %%\n", f.seen - f.spent, difference_percent(f));
 	std::printf("waited        %.1f s for the monitor, %d %s, %s\n", r.waited, r.readings,

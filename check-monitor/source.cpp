@@ -31,18 +31,25 @@ static constexpr int http_version = 11;
 static constexpr int http_ok = 200;
 static constexpr std::size_t quoted_output_max = 60;
 
+struct Sample {
+	bool ok = false;
+	double value = 0, time = 0;
+};
+
 /* A sample's value, which the API gives as a string, "NaN" and "+Inf" among them. */
-static bool
-sample_value(const Json &sample, double *value, double *time)
+static Sample
+sample_value(const Json &sample)
 {
+	Sample s;
 	if (!sample.is_array() || sample.size() != 2 || !sample[0].is_number() ||
 	    !sample[1].is_string())
-		return false;
+		return s;
 	const std::string text = sample[1].get<std::string>();
 	char *end = nullptr;
-	*value = std::strtod(text.c_str(), &end);
-	*time = sample[0].get<double>();
-	return end != text.c_str() && *end == '\0' && std::isfinite(*value);
+	s.value = std::strtod(text.c_str(), &end);
+	s.time = sample[0].get<double>();
+	s.ok = end != text.c_str() && *end == '\0' && std::isfinite(s.value);
+	return s;
 }
 
 static Reading
@@ -73,8 +80,11 @@ parse_prometheus(const std::string &body)
 	const Json &result = data["result"];
 	Reading r;
 	if (type == "scalar") {
-		if (!sample_value(result, &r.value, &r.time))
+		const Sample s = sample_value(result);
+		if (!s.ok)
 			return failed("the scalar is not a number");
+		r.value = s.value;
+		r.time = s.time;
 		r.ok = r.series = true;
 		return r;
 	}
@@ -82,13 +92,12 @@ parse_prometheus(const std::string &body)
 		return failed("the query gives a " + (type.empty() ? std::string("strange") : type) +
 		    " result; it must give a scalar or an instant vector");
 	for (const Json &series : result) {
-		double value = 0;
-		double time = 0;
-		if (!series.is_object() || !series.contains("value") ||
-		    !sample_value(series["value"], &value, &time))
+		const Sample s = series.is_object() && series.contains("value") ?
+		    sample_value(series["value"]) : Sample{};
+		if (!s.ok)
 			return failed("a series of the vector has no number as its value");
-		r.value += value;
-		r.time = std::max(r.time, time);
+		r.value += s.value;
+		r.time = std::max(r.time, s.time);
 		r.series = true;
 	}
 	r.ok = true;
@@ -246,7 +255,7 @@ Reading
 read_prometheus(const HttpUrl &url, const std::string &query, double timeout)
 {
 	http::response<http::string_body> response;
-	const Reading got = http_get(url, url.prefix + "/api/v1/query?query=" +
+	Reading got = http_get(url, url.prefix + "/api/v1/query?query=" +
 	    percent_encode(query), timeout, response);
 	if (!got.ok)
 		return got;
@@ -320,31 +329,32 @@ wait_command(pid_t pid, int *status, double timeout, const sigset_t &watched, in
 }
 
 Reading
-read_command(const std::string &command, double scale, double timeout, const sigset_t &mask,
-    const sigset_t &watched)
+read_command(const Command &command, const Signals &signals)
 {
 	const int out_fd = memfd_create("stdout", MFD_CLOEXEC);
 	const int err_fd = memfd_create("stderr", MFD_CLOEXEC);
 	const int in_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
 	Reading r;
-	std::string sh = "sh", c = "-c", text = command;
+	std::string sh = "sh";
+	std::string c = "-c";
+	std::string text = command.text;
 	char *const argv[] = {sh.data(), c.data(), text.data(), nullptr};
 	const pid_t pid = out_fd < 0 || err_fd < 0 || in_fd < 0 ? -1 :
-	    spawn({"/bin/sh", argv, environ, in_fd, out_fd, err_fd, &mask, true});
+	    spawn({"/bin/sh", argv, environ, in_fd, out_fd, err_fd, &signals.mask, true});
 	int status = 0;
 	if (pid < 0) {
 		r.error = std::string("cannot run the command: ") + std::strerror(errno);
-	} else if (!wait_command(pid, &status, timeout, watched, &r.signal)) {
+	} else if (!wait_command(pid, &status, command.timeout, signals.watched, &r.signal)) {
 		kill(-pid, SIGKILL);
 		waitpid(pid, nullptr, 0);
-		r.error = "the command did not finish within " + std::to_string(static_cast<int>(timeout)) +
-		    " s: " + command;
+		r.error = "the command did not finish within " +
+		    std::to_string(static_cast<int>(command.timeout)) + " s: " + command.text;
 	} else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
 		const std::string err = contents(err_fd);
 		r.error = "the command " + std::string(WIFEXITED(status) ? "exited with status " +
 		    std::to_string(WEXITSTATUS(status)) : "was killed by a signal") +
 		    (err.empty() ? "" : ": " + err.substr(0, err.find('\n')));
-	} else if (!parse_output(contents(out_fd), scale, &r.value)) {
+	} else if (!parse_output(contents(out_fd), command.scale, &r.value)) {
 		r.error = "the command printed no number: " + quoted(contents(out_fd));
 	} else {
 		r.ok = r.series = true;

@@ -50,12 +50,21 @@ Reading read_prometheus(const HttpUrl &url, const std::string &query, double tim
  */
 bool parse_output(const std::string &out, double scale, double *value);
 
+struct Command {
+	std::string text;
+	double scale;   /* of the number it prints, to seconds */
+	double timeout; /* seconds */
+};
+
+/* The signal mask to give children, and the signals that end a wait, blocked. */
+struct Signals {
+	sigset_t mask, watched;
+};
+
 /*
- * Runs "sh -c command" in a process group of its own with the signal mask
- * mask and waits for it at most timeout seconds, watching for the signals
- * in watched, which must be blocked.
+ * Runs "sh -c command" in a process group of its own and waits for it, for
+ * its timeout at most or until a watched signal comes.
  */
-Reading read_command(const std::string &command, double scale, double timeout,
-    const sigset_t &mask, const sigset_t &watched);
+Reading read_command(const Command &command, const Signals &signals);
 
 #endif

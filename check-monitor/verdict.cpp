@@ -7,24 +7,24 @@
 static constexpr double percent = 100;
 static constexpr std::size_t verdict_text_size = 320;
 
-Settling::Settling(double interval, double noise, double ended, double value, double own)
-    : interval_(interval), noise_(noise), updated_(ended), value_(value), own_(own),
-      previous_(value)
+Settling::Settling(const Updates &updates, const Point &ended)
+    : interval_(updates.interval), noise_(updates.noise), updated_(ended.t), value_(ended.value),
+      own_(ended.own), previous_(ended.value)
 {
 }
 
 bool
-Settling::take(double t, double value, double own)
+Settling::take(const Point &p)
 {
-	if (value < previous_ - noise_)
+	if (p.value < previous_ - noise_)
 		went_back_ = true;
-	previous_ = value;
-	if (std::fabs(value - value_) > (own - own_) + noise_) {
-		updated_ = t;
-		value_ = value;
-		own_ = own;
+	previous_ = p.value;
+	if (std::fabs(p.value - value_) > (p.own - own_) + noise_) {
+		updated_ = p.t;
+		value_ = p.value;
+		own_ = p.own;
 	}
-	return t - updated_ > interval_;
+	return p.t - updated_ > interval_;
 }
 
 MonitorVerdict
@@ -65,8 +65,13 @@ verdict_text(MonitorVerdict v, const MonitorFigures &f)
 	const double off = f.spent > 0 ? percent * (f.seen - f.spent) / f.spent : 0;
 	switch (v) {
 	case MonitorVerdict::accurate:
-		std::snprintf(text, sizeof text, "the monitor saw what the copies spent, %+.1f %%, "
-		    "within %.0f %%", off, percent * f.tolerance);
+		if (std::fabs(f.seen - f.spent) <= f.tolerance * f.spent)
+			std::snprintf(text, sizeof text, "the monitor saw what the copies spent, %+.1f %%, "
+			    "within %.0f %%", off, percent * f.tolerance);
+		else
+			std::snprintf(text, sizeof text, "the monitor saw what the copies and the checker "
+			    "beside them spent, %+.1f %%, within %.0f %%: it watches the checker too",
+			    percent * (f.seen - f.spent - f.own) / f.spent, percent * f.tolerance);
 		break;
 	case MonitorVerdict::under:
 		std::snprintf(text, sizeof text, "the monitor saw %.1f %% less than the copies spent: "

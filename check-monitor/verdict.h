@@ -18,12 +18,22 @@
  * value on its way to another is still being updated, so only time ends
  * the wait, never the value.
  */
+/* A reading: when, the figure, and the checker's own processor time by then. */
+struct Point {
+	double t, value, own;
+};
+
+/* The monitor's update interval, and the largest change that is not an update. */
+struct Updates {
+	double interval, noise;
+};
+
 class Settling {
 public:
-	/* From the figure and the checker's own processor time when the copies ended. */
-	Settling(double interval, double noise, double ended, double value, double own);
-	/* One reading at time t; true once the figure is final. */
-	bool take(double t, double value, double own);
+	/* From when the copies ended, with the figure and the checker's time then. */
+	Settling(const Updates &updates, const Point &ended);
+	/* One reading; true once the figure is final. */
+	bool take(const Point &p);
 	[[nodiscard]] bool went_back() const { return went_back_; }
 	[[nodiscard]] double last_update() const { return updated_; }
 

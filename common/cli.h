@@ -23,8 +23,9 @@ struct Cli {
 };
 
 struct CopyOptions {
+	static constexpr int default_seconds = 5;
 	int copies = 1;
-	int seconds = 5;
+	int seconds = default_seconds;
 	double tolerance = 0; /* percent */
 	std::string program;
 	bool json = false;

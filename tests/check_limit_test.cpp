@@ -6,12 +6,15 @@
  */
 
 #include "cgroup.h"
+#include "gather.h"
 #include "json.h"
+#include "report.h"
 #include "verdict.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <ostream>
 #include <string>
 
@@ -415,6 +418,71 @@ TEST(JsonWriter, FieldsInOrderNestedAndNull)
 	    .close();
 	EXPECT_EQ(j.text(), "{\"a\":\"x\",\"b\":{\"n\":-3},\"c\":[{\"t\":true},{}],"
 	    "\"d\":0.5,\"e\":null,\"f\":null,\"g\":null}");
+}
+
+}
+
+namespace {
+
+/* A report line as the checker writes it with --json, cut to what gathering reads. */
+std::string
+report_line(const char *node, const char *task, double ratio, const char *verdict)
+{
+	return std::string("{\"version\":\"1.2.0\",\"origin\":{\"node\":\"") + node +
+	    "\",\"node_from\":\"SLURMD_NODENAME\",\"job\":\"7\",\"task\":\"" + task +
+	    "\",\"pod\":null},\"limit_cpus\":1,\"capacity\":1,\"ratio\":" + std::to_string(ratio) +
+	    ",\"verdict\":\"" + verdict + "\",\"message\":\"m\"}";
+}
+
+TEST(Gather, ReportsAmongOtherLines)
+{
+	struct Case {
+		const char *what;
+		std::string input;
+		int expected;
+		std::size_t reports;
+		int other_lines, status;
+	};
+	const std::string n1 = report_line("n1", "0", 1.01, "ok");
+	const std::string n2 = report_line("n2", "1", 1.02, "ok");
+	const std::string n2_slow = report_line("n2", "1", 1.9, "slower-not-throttled");
+	const Case cases[] = {
+	    {"every node held", n1 + "\n" + n2 + "\n", 2, 2, 0, 0},
+	    {"mixed verdicts", n1 + "\n" + n2_slow + "\n", 0, 2, 0, 1},
+	    {"a node missing", n1 + "\n", 2, 1, 0, 2},
+	    {"lines that are not reports", "srun: error: n3: task 2: Exited\n" + n1 +
+	        "\n{\"verdict\":\"ok\"}\n[1, 2]\n\n" + n2, 0, 2, 3, 0},
+	    {"kubectl's prefix", "[pod/check-x/check-limit] " + n1 + "\n", 0, 1, 0, 0},
+	    {"no report at all", "nothing here\n", 0, 0, 1, 2},
+	    {"nothing", "", 0, 0, 0, 2},
+	};
+	for (const Case &c : cases) {
+		const Gathering g = gather(c.input);
+		EXPECT_EQ(g.reports.size(), c.reports) << c.what;
+		EXPECT_EQ(g.other_lines, c.other_lines) << c.what;
+		EXPECT_EQ(gathered_status(g, c.expected), c.status) << c.what;
+	}
+	const Gathering mixed = gather(n1 + "\n" + n2_slow + "\n");
+	ASSERT_EQ(mixed.reports.size(), 2U);
+	EXPECT_EQ(row_name(mixed.reports[1]), "n2 task 1");
+	EXPECT_EQ(mixed.reports[1].verdict, "slower-not-throttled");
+	EXPECT_DOUBLE_EQ(mixed.reports[1].ratio, 1.9);
+}
+
+TEST(Origin, TheBatchSystemsNameFirst)
+{
+	setenv("SLURMD_NODENAME", "n1", 1);
+	setenv("NODE_NAME", "k8s-node", 1);
+	setenv("SLURM_PROCID", "3", 1);
+	EXPECT_EQ(origin_from_environment().node, "n1");
+	EXPECT_EQ(origin_from_environment().node_from, "SLURMD_NODENAME");
+	EXPECT_EQ(origin_from_environment().task, "3");
+	unsetenv("SLURMD_NODENAME");
+	EXPECT_EQ(origin_from_environment().node, "k8s-node");
+	unsetenv("NODE_NAME");
+	EXPECT_EQ(origin_from_environment().node_from, "host name");
+	EXPECT_NE(origin_from_environment().node, "");
+	unsetenv("SLURM_PROCID");
 }
 
 }

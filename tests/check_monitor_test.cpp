@@ -114,9 +114,9 @@ TEST(Settling, FinalOnlyAfterAnIntervalWithoutAnUpdate)
 	    {"a reset counter", 2, {{101, 14, 0}, {102, 0.5, 0}, {104.5, 0.5, 0, true}}, true},
 	};
 	for (const Case &c : cases) {
-		Settling s(c.interval, 0.01, 100, 10, 0);
+		Settling s({c.interval, 0.01}, {100, 10, 0});
 		for (const Step &step : c.steps)
-			EXPECT_EQ(s.take(step.t, step.value, step.own), step.final) << c.what << " at " << step.t;
+			EXPECT_EQ(s.take({step.t, step.value, step.own}), step.final) << c.what << " at " << step.t;
 		EXPECT_EQ(s.went_back(), c.went_back) << c.what;
 	}
 }
