@@ -144,12 +144,9 @@ causes_json(JsonWriter &j, const Figures &f)
 	    .number("other_work_seconds", c.other_work, c.other_work >= 0)
 	    .number("run_queue_seconds", c.run_queue, c.run_queue >= 0)
 	    .number("pressure_seconds", c.pressure, c.pressure >= 0)
-	    .number("steal_seconds", c.steal, c.steal >= 0);
-	if (largest != nullptr)
-		j.string("largest", largest);
-	else
-		j.null("largest");
-	j.close();
+	    .number("steal_seconds", c.steal, c.steal >= 0)
+	    .string_or_null("largest", largest != nullptr ? largest : "")
+	    .close();
 }
 
 void
@@ -161,19 +158,15 @@ print_json(const Report &r)
 	const double expected = expected_seconds(f);
 	const bool stats = f.periods >= 0;
 	JsonWriter j;
-	const auto known = [&](const char *key, const std::string &value) {
-		if (value.empty())
-			j.null(key);
-		else
-			j.string(key, value);
-	};
-	j.open().string("version", CPUSPEND_VERSION).open("origin");
-	known("node", r.origin.node);
-	known("node_from", r.origin.node_from);
-	known("job", r.origin.job);
-	known("task", r.origin.task);
-	known("pod", r.origin.pod);
-	j.close()
+	j.open()
+	    .string("version", CPUSPEND_VERSION)
+	    .open("origin")
+	    .string_or_null("node", r.origin.node)
+	    .string_or_null("node_from", r.origin.node_from)
+	    .string_or_null("job", r.origin.job)
+	    .string_or_null("task", r.origin.task)
+	    .string_or_null("pod", r.origin.pod)
+	    .close()
 	    .string("kernel", r.kernel)
 	    .string("program", r.program)
 	    .open("cgroup")
@@ -287,20 +280,14 @@ print_gathered_json(const Gathering &g, int expected)
 {
 	static const char *const verdicts[] = {"ok", "not-held", "incomplete"};
 	JsonWriter j;
-	const auto known = [&](const char *key, const std::string &value) {
-		if (value.empty())
-			j.null(key);
-		else
-			j.string(key, value);
-	};
 	j.open().open_array("reports");
 	for (const Gathered &r : g.reports) {
-		j.open();
-		known("node", r.origin.node);
-		known("job", r.origin.job);
-		known("task", r.origin.task);
-		known("pod", r.origin.pod);
-		j.number("limit_cpus", r.limit_cpus, r.limit_cpus >= 0)
+		j.open()
+		    .string_or_null("node", r.origin.node)
+		    .string_or_null("job", r.origin.job)
+		    .string_or_null("task", r.origin.task)
+		    .string_or_null("pod", r.origin.pod)
+		    .number("limit_cpus", r.limit_cpus, r.limit_cpus >= 0)
 		    .number("capacity", r.capacity, r.capacity >= 0)
 		    .number("ratio", r.ratio, r.ratio >= 0)
 		    .string("verdict", r.verdict)

@@ -73,12 +73,9 @@ reading_json(JsonWriter &j, const char *key, const Reading &r)
 	j.open(key)
 	    .boolean("series", r.series)
 	    .number("value_seconds", r.value, r.series)
-	    .number("time", r.time, r.series);
-	if (r.series)
-		j.string("time_utc", iso_time(r.time));
-	else
-		j.null("time_utc");
-	j.close();
+	    .number("time", r.time, r.series)
+	    .string_or_null("time_utc", r.series ? iso_time(r.time) : "")
+	    .close();
 }
 
 void

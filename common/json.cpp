@@ -151,6 +151,12 @@ JsonWriter::string(const char *key, const std::string &value)
 }
 
 JsonWriter &
+JsonWriter::string_or_null(const char *key, const std::string &value)
+{
+	return value.empty() ? null(key) : string(key, value);
+}
+
+JsonWriter &
 JsonWriter::boolean(const char *key, bool value)
 {
 	return item(key, value ? "true" : "false");

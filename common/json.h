@@ -26,6 +26,8 @@ public:
 	JsonWriter &number(const char *key, double value, bool known = true);
 	JsonWriter &integer(const char *key, long long value);
 	JsonWriter &string(const char *key, const std::string &value);
+	/* A string, or null where it is empty: a figure not known. */
+	JsonWriter &string_or_null(const char *key, const std::string &value);
 	JsonWriter &boolean(const char *key, bool value);
 	JsonWriter &null(const char *key);
 	[[nodiscard]] const std::string &text() const { return out_; }
