@@ -166,6 +166,9 @@ run_copies(const std::string &program, int seconds, const sigset_t &mask,
 	if (err_fd < 0 || null_fd < 0) {
 		end.how = RunEnd::cannot_start;
 		end.error = errno;
+		for (const int fd : {err_fd, null_fd})
+			if (fd >= 0)
+				close(fd);
 		return end;
 	}
 	std::string path = program;
