@@ -167,6 +167,10 @@ causes(const Figures &f)
 	c.run_queue = beyond(f.run_queue, std::max(0.0, expected - f.seconds));
 	c.pressure = beyond(f.pressure, f.copies > f.cpus ? expected : idle_per_cpu);
 	c.steal = beyond(f.steal, 0);
+	/* None accounts for more than all of the excess: throttled time, summed
+	 * over the CPUs, also counts other work's. */
+	for (double *figure : {&c.throttling, &c.other_work, &c.run_queue, &c.pressure, &c.steal})
+		*figure = std::min(*figure, std::max(0.0, c.excess));
 	return c;
 }
 

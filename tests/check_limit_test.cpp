@@ -372,6 +372,14 @@ TEST(Causes, TheLargestNamesWhyARunWasSlow)
 		EXPECT_STREQ(got, c.largest) << c.what;
 		EXPECT_NEAR(seconds, c.seconds, 1e-9) << c.what;
 	}
+	/* As in the systemd guest: other work beside the copy on the other CPU,
+	 * both throttled, 11.9 s summed over the CPUs: no more than the 4 s
+	 * excess is put down to throttling. */
+	Figures beside_throttled = shared;
+	beside_throttled.throttled_time = 11.9;
+	EXPECT_DOUBLE_EQ(causes(beside_throttled).throttling, 4.0);
+	double largest = 0;
+	EXPECT_STREQ(largest_cause(causes(beside_throttled), &largest), "other work in the cgroup");
 	/* Nothing known, nothing named. */
 	Figures none = half_cpu(6.0);
 	double seconds = 0;
