@@ -184,18 +184,9 @@ print_json(const Report &r)
 	    .integer("allowed_cpus", f.cpus)
 	    .integer("copies", f.copies)
 	    .integer("seconds", f.seconds)
-	    .number("capacity", f.capacity)
-	    .open_array("runs");
-	for (const Copy &c : r.copies) {
-		j.open()
-		    .integer("pid", c.pid)
-		    .number("cpu_seconds", c.cpu)
-		    .number("wall_seconds", c.ended - c.started)
-		    .number("run_queue_seconds", c.waited, c.waited >= 0)
-		    .close();
-	}
-	j.close_array()
-	    .number("wall_seconds", f.wall)
+	    .number("capacity", f.capacity);
+	runs_json(j, r.copies);
+	j.number("wall_seconds", f.wall)
 	    .number("expected_seconds", expected)
 	    .number("ratio", f.wall / expected)
 	    .number("cgroup_usage_seconds", u.usage, u.usage >= 0)

@@ -94,17 +94,9 @@ print_json(const MonitorReport &r)
 	reading_json(j, "before", r.before);
 	reading_json(j, "after", r.after);
 	j.integer("copies", static_cast<long long>(r.copies.size()))
-	    .integer("seconds", r.seconds)
-	    .open_array("runs");
-	for (const Copy &c : r.copies) {
-		j.open()
-		    .integer("pid", c.pid)
-		    .number("cpu_seconds", c.cpu)
-		    .number("wall_seconds", c.ended - c.started)
-		    .close();
-	}
-	j.close_array()
-	    .number("spent_seconds", f.spent)
+	    .integer("seconds", r.seconds);
+	runs_json(j, r.copies);
+	j.number("spent_seconds", f.spent)
 	    .number("cgroup_usage_seconds", r.cgroup_usage, r.cgroup_usage >= 0)
 	    .number("checker_cpu_seconds", f.own)
 	    .number("seen_seconds", f.seen)

@@ -11,12 +11,28 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "json.h"
 #include "process.h"
 
 static constexpr std::size_t error_line_max = 512;
 static constexpr std::size_t schedstat_max = 128;
 static constexpr int decimal = 10;
 static constexpr double nanoseconds = 1e9;
+
+void
+runs_json(JsonWriter &j, const std::vector<Copy> &copies)
+{
+	j.open_array("runs");
+	for (const Copy &c : copies) {
+		j.open()
+		    .integer("pid", c.pid)
+		    .number("cpu_seconds", c.cpu)
+		    .number("wall_seconds", c.ended - c.started)
+		    .number("run_queue_seconds", c.waited, c.waited >= 0)
+		    .close();
+	}
+	j.close_array();
+}
 
 sigset_t
 watched_signals()

@@ -33,6 +33,10 @@ struct RunEnd {
 	std::string first_error; /* failed: the first line the copies wrote on standard error */
 };
 
+class JsonWriter;
+/* The copies as the array "runs" of a report: each one's pid and figures. */
+void runs_json(JsonWriter &j, const std::vector<Copy> &copies);
+
 /* The signals a check watches for: SIGCHLD, and those that interrupt it. */
 sigset_t watched_signals();
 
