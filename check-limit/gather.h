@@ -21,7 +21,7 @@ struct Origin {
 
 /*
  * SLURMD_NODENAME where a batch system gives it, else NODE_NAME, which a
- * Kubernetes pod sets from spec.nodeName, else the host name; SLURM_JOB_ID
+ * Kubernetes pod sets from its node's name, else the host name; SLURM_JOB_ID
  * and SLURM_PROCID, and POD_NAME, where set.
  */
 Origin origin_from_environment();
