@@ -43,7 +43,7 @@ expect_check() {
 	local status=0 out
 	out=$("$@") || status=$?
 	printf '%s\n' "$out"
-	[ "$status" -le 1 ] && printf '%s\n' "$out" | grep -q '^verdict ' ||
+	[ "$status" -le 1 ] && grep -q '^verdict ' <<<"$out" ||
 		fail "$*: exited $status without a verdict"
 }
 
