@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -179,10 +178,8 @@ pause(const Monitor &m)
 		const double left = until - monotonic_seconds();
 		if (left <= 0)
 			return;
-		const auto whole = static_cast<time_t>(left);
-		const timespec wait{whole, static_cast<long>((left - static_cast<double>(whole)) * 1e9)};
-		const int sig = sigtimedwait(&m.signals.watched, nullptr, &wait);
-		if (sig > 0 && sig != SIGCHLD)
+		const int sig = take_signal(m.signals.watched, left);
+		if (sig != 0 && sig != SIGCHLD)
 			interrupted(sig);
 	}
 }

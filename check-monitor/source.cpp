@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -283,20 +282,6 @@ parse_output(const std::string &out, double scale, double *value)
 	return true;
 }
 
-static std::string
-contents(int fd)
-{
-	std::string data;
-	char buffer[BUFSIZ];
-	ssize_t n;
-	off_t at = 0;
-	while ((n = pread(fd, buffer, sizeof buffer, at)) > 0) {
-		data.append(buffer, static_cast<std::size_t>(n));
-		at += n;
-	}
-	return data;
-}
-
 /* The first line of text, shortened, for a message. */
 static std::string
 quoted(const std::string &text)
@@ -318,10 +303,8 @@ wait_command(pid_t pid, int *status, double timeout, const sigset_t &watched, in
 		const double left = deadline - monotonic_seconds();
 		if (left <= 0)
 			return false;
-		const auto whole = static_cast<time_t>(left);
-		const timespec wait{whole, static_cast<long>((left - static_cast<double>(whole)) * 1e9)};
-		const int sig = sigtimedwait(&watched, nullptr, &wait);
-		if (sig > 0 && sig != SIGCHLD) {
+		const int sig = take_signal(watched, left);
+		if (sig != 0 && sig != SIGCHLD) {
 			*signal = sig;
 			return false;
 		}
@@ -350,12 +333,12 @@ read_command(const Command &command, const Signals &signals)
 		r.error = "the command did not finish within " +
 		    std::to_string(static_cast<int>(command.timeout)) + " s: " + command.text;
 	} else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-		const std::string err = contents(err_fd);
+		const std::string err = fd_contents(err_fd);
 		r.error = "the command " + std::string(WIFEXITED(status) ? "exited with status " +
 		    std::to_string(WEXITSTATUS(status)) : "was killed by a signal") +
 		    (err.empty() ? "" : ": " + err.substr(0, err.find('\n')));
-	} else if (!parse_output(contents(out_fd), command.scale, &r.value)) {
-		r.error = "the command printed no number: " + quoted(contents(out_fd));
+	} else if (!parse_output(fd_contents(out_fd), command.scale, &r.value)) {
+		r.error = "the command printed no number: " + quoted(fd_contents(out_fd));
 	} else {
 		r.ok = r.series = true;
 		r.time = clock_seconds(CLOCK_REALTIME);

@@ -60,3 +60,27 @@ spawn(const Spawn &how)
 		setpgid(pid, pid);
 	return pid;
 }
+
+std::string
+fd_contents(int fd)
+{
+	std::string data;
+	char buffer[BUFSIZ];
+	ssize_t n;
+	off_t at = 0;
+	while ((n = pread(fd, buffer, sizeof buffer, at)) > 0) {
+		data.append(buffer, static_cast<std::size_t>(n));
+		at += n;
+	}
+	return data;
+}
+
+int
+take_signal(const sigset_t &watched, double seconds)
+{
+	const auto whole = static_cast<time_t>(seconds);
+	const timespec wait{whole,
+	    static_cast<long>((seconds - static_cast<double>(whole)) * nanoseconds)};
+	const int sig = sigtimedwait(&watched, nullptr, &wait);
+	return sig > 0 ? sig : 0;
+}

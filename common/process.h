@@ -3,12 +3,13 @@
 #define CPUSPEND_COMMON_PROCESS_H
 
 /*
- * Starting a child process and reading the clocks, as the test harness and
- * the checkers both need them.
+ * Starting a child process, reading what it wrote, waiting for signals and
+ * reading the clocks, as the test harness and the checkers all need them.
  */
 
 #include <csignal>
 #include <ctime>
+#include <string>
 
 #include <sys/resource.h>
 #include <sys/types.h>
@@ -41,5 +42,14 @@ struct Spawn {
  * child's process id, or -1 with errno set.
  */
 pid_t spawn(const Spawn &how);
+
+/* All that fd holds from its start: a memory file, or a file of /proc. */
+std::string fd_contents(int fd);
+
+/*
+ * Sleeps until one of the signals in watched, which the caller has
+ * blocked, comes or seconds pass; returns the signal, or 0.
+ */
+int take_signal(const sigset_t &watched, double seconds);
 
 #endif

@@ -17,18 +17,6 @@ extern char **environ;
 /* How often a wait for processor time looks at the child's clock. */
 constexpr double cpu_poll_seconds = 0.005;
 
-static std::string
-contents(int fd)
-{
-	std::string data;
-	char buffer[4096];
-	ssize_t n;
-	lseek(fd, 0, SEEK_SET);
-	while ((n = read(fd, buffer, sizeof buffer)) > 0)
-		data.append(buffer, static_cast<std::size_t>(n));
-	return data;
-}
-
 /* The number after "name:" in /proc/PID/file, or -1. */
 static long long
 proc_field(pid_t pid, const char *file, const std::string &name)
@@ -37,7 +25,7 @@ proc_field(pid_t pid, const char *file, const std::string &name)
 	const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
 	if (fd < 0)
 		return -1;
-	const std::string text = "\n" + contents(fd);
+	const std::string text = "\n" + fd_contents(fd);
 	close(fd);
 	const std::size_t at = text.find("\n" + name + ":");
 	return at == std::string::npos ? -1 : std::atoll(&text[at + name.size() + 2]);
@@ -161,9 +149,7 @@ Child::wait_for_cpu(double seconds)
 		}
 		if (seconds >= 0 && left > cpu_poll_seconds)
 			left = cpu_poll_seconds;
-		const auto whole = static_cast<time_t>(left);
-		const timespec timeout{whole, static_cast<long>((left - static_cast<double>(whole)) * 1e9)};
-		sigtimedwait(&set, nullptr, &timeout);
+		take_signal(set, left);
 	}
 }
 
@@ -184,8 +170,8 @@ Child::wait()
 	outcome.pid = pid_;
 	outcome.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 	outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-	outcome.out = contents(out_fd_);
-	outcome.err = contents(err_fd_);
+	outcome.out = fd_contents(out_fd_);
+	outcome.err = fd_contents(err_fd_);
 	outcome.cpu_seconds = ::cpu_seconds(usage);
 	return outcome;
 }
