@@ -196,7 +196,7 @@ wait_for_monitor(const Monitor &m, MonitorReport &r, double ended)
 		r.readings++;
 		const double now = monotonic_seconds();
 		r.waited = now - ended;
-		if (settling.take({now, r.after.series ? r.after.value : 0, own_cpu(r.copies)})) {
+		if (settling.take({now, r.after.value, own_cpu(r.copies)})) {
 			r.settled = true;
 			break;
 		}
@@ -237,8 +237,6 @@ main(int argc, char *argv[])
 	const Limit limit = find_limit("");
 	const CpuStats stats_before = read_stats("", limit);
 	r.before = read(m);
-	if (!r.before.series)
-		r.before.value = 0;
 	/* What the checker spent up to here is in the figure before already. */
 	const double own_before = own_cpu(r.copies);
 	r.copies.resize(static_cast<std::size_t>(o.run.copies));
@@ -254,7 +252,7 @@ main(int argc, char *argv[])
 	f.tolerance = o.run.tolerance / percent;
 	wait_for_monitor(m, r, ended);
 	f.series = r.after.series;
-	f.seen = (r.after.series ? r.after.value : 0) - r.before.value;
+	f.seen = r.after.value - r.before.value;
 	f.own = own_cpu(r.copies) - own_before;
 	r.verdict = judge(f);
 	if (o.run.json)

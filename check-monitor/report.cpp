@@ -33,12 +33,6 @@ print_reading(const char *label, const Reading &r)
 		std::printf("%-13s no series\n", label);
 }
 
-static double
-difference_percent(const MonitorFigures &f)
-{
-	return f.spent > 0 ? percent * (f.seen - f.spent) / f.spent : 0;
-}
-
 void
 print_table(const MonitorReport &r)
 {

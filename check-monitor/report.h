@@ -25,7 +25,6 @@ struct MonitorReport {
 	double waited = 0;   /* from the copies' end to the last reading */
 	int readings = 0;
 	bool settled = false;
-	double checker_cpu = 0;
 	MonitorVerdict verdict = MonitorVerdict::accurate;
 };
 

@@ -14,7 +14,7 @@ struct Reading {
 	bool ok = false;       /* false: the check cannot be made, and error says why */
 	std::string error;
 	bool series = false;   /* the query matched something */
-	double value = 0;      /* seconds */
+	double value = 0;      /* seconds; 0 when no series matched */
 	double time = 0;       /* of the value, as Unix time */
 	int signal = 0;        /* a signal that stopped the reading */
 };

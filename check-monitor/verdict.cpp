@@ -40,6 +40,12 @@ judge(const MonitorFigures &f)
 	return f.seen < f.spent ? MonitorVerdict::under : MonitorVerdict::over;
 }
 
+double
+difference_percent(const MonitorFigures &f)
+{
+	return f.spent > 0 ? percent * (f.seen - f.spent) / f.spent : 0;
+}
+
 const char *
 verdict_name(MonitorVerdict v)
 {
@@ -62,7 +68,7 @@ std::string
 verdict_text(MonitorVerdict v, const MonitorFigures &f)
 {
 	char text[verdict_text_size];
-	const double off = f.spent > 0 ? percent * (f.seen - f.spent) / f.spent : 0;
+	const double off = difference_percent(f);
 	switch (v) {
 	case MonitorVerdict::accurate:
 		if (std::fabs(f.seen - f.spent) <= f.tolerance * f.spent)

@@ -35,7 +35,6 @@ public:
 	/* One reading; true once the figure is final. */
 	bool take(const Point &p);
 	[[nodiscard]] bool went_back() const { return went_back_; }
-	[[nodiscard]] double last_update() const { return updated_; }
 
 private:
 	double interval_, noise_;
@@ -57,6 +56,8 @@ struct MonitorFigures {
 };
 
 MonitorVerdict judge(const MonitorFigures &f);
+/* How far what was seen is from what was spent, in per cent of the spend. */
+double difference_percent(const MonitorFigures &f);
 const char *verdict_name(MonitorVerdict v);
 std::string verdict_text(MonitorVerdict v, const MonitorFigures &f);
 
