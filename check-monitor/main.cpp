@@ -36,7 +36,6 @@ static constexpr double reading_period = 1;
 /* A change of the figure below this share of the tolerance's band is noise. */
 static constexpr double noise_share = 0.1;
 static constexpr double percent = 100;
-static constexpr int signal_status = 128;
 
 static void
 usage(std::FILE *out)
@@ -143,13 +142,6 @@ own_cpu(const std::vector<Copy> &copies)
 	return own;
 }
 
-[[noreturn]] static void
-interrupted(int sig)
-{
-	std::fprintf(stderr, "%s: interrupted by signal %d\n", name, sig);
-	std::exit(signal_status + sig);
-}
-
 struct Monitor {
 	const Options &o;
 	HttpUrl url;
@@ -163,7 +155,7 @@ read(const Monitor &m)
 	Reading r = m.o.command.empty() ? read_prometheus(m.url, m.o.query, read_timeout) :
 	    read_command({m.o.command, m.o.scale, read_timeout}, m.signals);
 	if (r.signal != 0)
-		interrupted(r.signal);
+		interrupted(cli, r.signal);
 	if (!r.ok)
 		cannot_check(cli, r.error);
 	return r;
@@ -180,7 +172,7 @@ pause(const Monitor &m)
 			return;
 		const int sig = take_signal(m.signals.watched, left);
 		if (sig != 0 && sig != SIGCHLD)
-			interrupted(sig);
+			interrupted(cli, sig);
 	}
 }
 

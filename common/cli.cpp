@@ -163,15 +163,21 @@ resolve_program(const Cli &cli, const std::string &given)
 }
 
 void
+interrupted(const Cli &cli, int sig, const std::string &detail)
+{
+	std::fprintf(stderr, "%s: interrupted by signal %d%s\n", cli.name, sig,
+	    detail.empty() ? "" : ("; " + detail).c_str());
+	std::exit(signal_status + sig);
+}
+
+void
 copies_stopped(const Cli &cli, const RunEnd &end, const std::vector<Copy> &copies)
 {
 	if (end.how == RunEnd::cannot_start)
 		cannot_check(cli, std::string("cannot start a copy: ") + std::strerror(end.error));
-	if (end.how == RunEnd::interrupted) {
-		std::fprintf(stderr, "%s: interrupted by signal %d; stopped %d running %s\n", cli.name,
-		    end.signal, end.stopped, end.stopped == 1 ? "copy" : "copies");
-		std::exit(signal_status + end.signal);
-	}
+	if (end.how == RunEnd::interrupted)
+		interrupted(cli, end.signal, "stopped " + std::to_string(end.stopped) + " running " +
+		    (end.stopped == 1 ? "copy" : "copies"));
 	const Copy &copy = copies[end.copy];
 	const std::string what = WIFSIGNALED(copy.status) ?
 	    "was killed by signal " + std::to_string(WTERMSIG(copy.status)) :

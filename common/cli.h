@@ -63,6 +63,8 @@ double decimal_number(const Cli &cli, const char *option, const char *text, doub
  */
 std::string resolve_program(const Cli &cli, const std::string &given);
 
+/* Ends a check that a signal stopped, with 128 plus the signal, as a shell would. */
+[[noreturn]] void interrupted(const Cli &cli, int sig, const std::string &detail = "");
 /* Ends a check whose copies did not all finish, as its status says. */
 [[noreturn]] void copies_stopped(const Cli &cli, const RunEnd &end,
     const std::vector<Copy> &copies);
