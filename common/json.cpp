@@ -97,35 +97,43 @@ JsonWriter::item(const char *key, const std::string &value)
 }
 
 JsonWriter &
-JsonWriter::open(const char *key)
+JsonWriter::begin(const char *key, const char *bracket)
 {
-	item(key, "{");
+	item(key, bracket);
 	fresh_ = true;
 	return *this;
+}
+
+JsonWriter &
+JsonWriter::end(char bracket)
+{
+	out_ += bracket;
+	fresh_ = false;
+	return *this;
+}
+
+JsonWriter &
+JsonWriter::open(const char *key)
+{
+	return begin(key, "{");
 }
 
 JsonWriter &
 JsonWriter::close()
 {
-	out_ += '}';
-	fresh_ = false;
-	return *this;
+	return end('}');
 }
 
 JsonWriter &
 JsonWriter::open_array(const char *key)
 {
-	item(key, "[");
-	fresh_ = true;
-	return *this;
+	return begin(key, "[");
 }
 
 JsonWriter &
 JsonWriter::close_array()
 {
-	out_ += ']';
-	fresh_ = false;
-	return *this;
+	return end(']');
 }
 
 JsonWriter &

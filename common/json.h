@@ -34,6 +34,8 @@ public:
 
 private:
 	JsonWriter &item(const char *key, const std::string &value);
+	JsonWriter &begin(const char *key, const char *bracket);
+	JsonWriter &end(char bracket);
 	std::string out_;
 	bool fresh_ = true; /* nothing yet in the innermost object or array */
 };
