@@ -255,14 +255,16 @@ print_gathered_table(const Gathering &g, int expected)
 		separator = ", ";
 	}
 	std::printf("\n");
-	separator = "the limit did not hold on ";
+	/* Named whether or not reports are missing too. */
+	bool named = false;
 	for (const Gathered &r : g.reports) {
 		if (!held(r)) {
-			std::printf("%s%s", separator, row_name(r).c_str());
-			separator = ", ";
+			std::printf("%s%s", named ? ", " : "the limit did not hold on ",
+			    row_name(r).c_str());
+			named = true;
 		}
 	}
-	if (gathered_status(g, expected) == 1)
+	if (named)
 		std::printf("\n");
 }
 

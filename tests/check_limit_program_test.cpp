@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -149,6 +150,38 @@ TEST(CheckLimitProgram, InterruptStopsWhatAWrapperStarted)
 	std::remove(pids.c_str());
 	std::remove(wrapper.c_str());
 	rmdir(dir.c_str());
+}
+
+/* Reports piped to --gather: the status, and the table's last line, whole. */
+TEST(CheckLimitProgram, GatheredTableEndsEveryLine)
+{
+	struct Case {
+		const char *what, *reports, *expected;
+		int status;
+		const char *last_line, *err;
+	};
+	const char *held = R"({"origin":{"node":"n1"},"limit_cpus":1,"capacity":1,"ratio":1,"verdict":"ok"})";
+	const char *slow = R"({"origin":{"node":"n2"},"limit_cpus":1,"capacity":1,"ratio":2,)"
+	    R"("verdict":"slower-not-throttled"})";
+	const std::string both = std::string(held) + "\n" + slow + "\n";
+	const Case cases[] = {
+	    {"every node held", held, "1", 0, "1 report of 1 expected: 1 ok\n", ""},
+	    {"one node slow", both.c_str(), "2", 1, "the limit did not hold on n2\n", ""},
+	    {"one node slow and one missing", both.c_str(), "3", 2,
+	        "the limit did not hold on n2\n", "2 of 3 reports expected"},
+	};
+	for (const Case &c : cases) {
+		Launch launch;
+		launch.program = "/bin/bash";
+		const Outcome run = Child({"-c", "printf '%s\\n' \"$1\" | \"$2\" --gather --reports \"$3\"",
+		    "bash", c.reports, checker, c.expected}, launch).wait();
+		EXPECT_EQ(run.exit_status, c.status) << c.what << ": " << run.err;
+		const std::string &out = run.out;
+		EXPECT_GE(out.size(), std::string(c.last_line).size()) << c.what;
+		EXPECT_EQ(out.substr(out.size() - std::min(out.size(), std::string(c.last_line).size())),
+		    c.last_line) << c.what << ":\n" << out;
+		EXPECT_NE(run.err.find(c.err), std::string::npos) << c.what << ": " << run.err;
+	}
 }
 
 }
