@@ -164,12 +164,7 @@ figures(const Options &o, const Report &r, int cpus, const Limit &after, int cpu
 static int
 gather_reports(const Options &o)
 {
-	std::string input;
-	char buffer[BUFSIZ];
-	std::size_t n;
-	while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0)
-		input.append(buffer, n);
-	const Gathering g = gather(input);
+	const Gathering g = gather(read_all(stdin));
 	if (o.run.json)
 		print_gathered_json(g, o.reports);
 	else

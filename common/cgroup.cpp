@@ -18,16 +18,23 @@ static constexpr std::size_t mountinfo_optional = 6;
 static constexpr std::ptrdiff_t mountinfo_after_dash = 3;
 
 std::string
-read_text(const std::string &path)
+read_all(std::FILE *in)
 {
 	std::string text;
-	std::FILE *in = std::fopen(path.c_str(), "re");
-	if (in == nullptr)
-		return text;
 	char buffer[BUFSIZ];
 	std::size_t n;
 	while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
 		text.append(buffer, n);
+	return text;
+}
+
+std::string
+read_text(const std::string &path)
+{
+	std::FILE *in = std::fopen(path.c_str(), "re");
+	if (in == nullptr)
+		return "";
+	std::string text = read_all(in);
 	std::fclose(in);
 	return text;
 }

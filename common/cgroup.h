@@ -15,6 +15,7 @@
  * file tree captured from another system reads as that system would.
  */
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -86,5 +87,7 @@ CpuStats stats_since(const CpuStats &before, const CpuStats &after);
 
 /* A whole file, or an empty string. */
 std::string read_text(const std::string &path);
+/* All that a stream holds, to its end. */
+std::string read_all(std::FILE *in);
 
 #endif
