@@ -105,14 +105,20 @@ throttling_explains(const Figures &f)
 	    enforced >= expected + excess_share * (f.wall - expected);
 }
 
+/* The processors the limiting cgroup can have: its quota's, and no more than the CPUs. */
+static double
+group_cpus(const Figures &f)
+{
+	return f.quota ? std::min(f.quota_cpus, static_cast<double>(f.cpus)) : f.cpus;
+}
+
 /* Other work in the cgroup, while the cgroup as a whole got its quota. */
 static bool
 shared_quota(const Figures &f)
 {
 	if (!f.quota || other_work(f) <= other_share * f.copies_cpu)
 		return false;
-	const double held_to = std::min(f.quota_cpus, static_cast<double>(f.cpus));
-	return f.group_usage / f.wall >= held_to * (1 - f.tolerance);
+	return f.group_usage / f.wall >= group_cpus(f) * (1 - f.tolerance);
 }
 
 static bool
@@ -157,13 +163,11 @@ causes(const Figures &f)
 	const double expected = expected_seconds(f);
 	const double per_cpu_work = f.copies * static_cast<double>(f.seconds) / parallel(f);
 	const double idle_per_cpu = std::max(0.0, expected - per_cpu_work);
-	const double group_cpus = f.quota ? std::min(f.quota_cpus, static_cast<double>(f.cpus)) :
-	    f.cpus;
 	Causes c;
 	c.excess = f.wall - expected;
 	if (f.quota)
 		c.throttling = beyond(f.throttled_time, idle_per_cpu, parallel(f));
-	c.other_work = beyond(other_work(f), 0, group_cpus);
+	c.other_work = beyond(other_work(f), 0, group_cpus(f));
 	c.run_queue = beyond(f.run_queue, std::max(0.0, expected - f.seconds));
 	c.pressure = beyond(f.pressure, f.copies > f.cpus ? expected : idle_per_cpu);
 	c.steal = beyond(f.steal, 0);
