@@ -47,6 +47,17 @@ expect_check() {
 		fail "$*: exited $status without a verdict"
 }
 
+# Runs a checker's command line "$@" where the check cannot be made: it
+# must exit 2 with one line on standard error and nothing on standard
+# output, which it leaves in the stage's $work/out and $work/err.
+expect_unable() {
+	local status=0
+	"$@" >"$work/out" 2>"$work/err" || status=$?
+	cat "$work/err"
+	[ "$status" -eq 2 ] && [ ! -s "$work/out" ] && [ "$(wc -l <"$work/err")" -eq 1 ] ||
+		fail "$*: exited $status, not 2 with one line"
+}
+
 # A root of Debian's suite $1 holding the packages after it, made once and
 # kept under $CPUSPEND_CI_CACHE (/var/cache/cpuspend-ci), keyed by what it
 # holds; its path is printed.
