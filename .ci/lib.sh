@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: ISC
-# Sourced by every CI stage: how a stage names its steps and fails, and the
-# checks of what cpuspend prints.
+# Sourced by every CI stage: how a stage names its steps and fails, the
+# checks of what the programs print, and the cgroups, Debian roots and podman
+# settings that stages share.
 
 step() { printf '\n=== %s\n' "$*"; }
 fail() { printf 'FAIL: %s\n' "$*" >&2; exit 1; }
@@ -56,6 +57,31 @@ expect_unable() {
 	cat "$work/err"
 	[ "$status" -eq 2 ] && [ ! -s "$work/out" ] && [ "$(wc -l <"$work/err")" -eq 1 ] ||
 		fail "$*: exited $status, not 2 with one line"
+}
+
+# The mount point of the cgroup v1 hierarchy holding the controller $1: in
+# mountinfo the file system's type follows the lone "-", and its options
+# come two fields later.
+v1_mount() {
+	awk -v c="$1" '{ for (i = 7; i < NF && $i != "-"; i++) ;
+		if ($(i + 1) == "cgroup" && $(i + 3) ~ "(^|,)" c "(,|$)") { print $5; exit } }' /proc/self/mountinfo
+}
+
+# Runs "$@" after the first two arguments, the directories of a cgroup v1
+# cgroup in the cpu and the cpuacct hierarchies, in both.
+in_v1_cgroup() {
+	sh -c 'echo $$ >"$1/cgroup.procs" && echo $$ >"$2/cgroup.procs" && shift 2 && exec "$@"' sh "$@"
+}
+
+# Removes the cgroup directories given that exist, moving what still runs
+# in each to its parent first.
+remove_cgroups() {
+	local dir pid
+	for dir in "$@"; do
+		[ -n "$dir" ] && [ -d "$dir" ] || continue
+		while read -r pid; do echo "$pid" >"$(dirname "$dir")/cgroup.procs"; done <"$dir/cgroup.procs"
+		rmdir "$dir"
+	done
 }
 
 # A root of Debian's suite $1 holding the packages after it, made once and
