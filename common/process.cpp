@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/prctl.h>
 #include <unistd.h>
 
 static constexpr double nanoseconds = 1e9;
@@ -31,10 +32,16 @@ cpu_seconds(const rusage &usage)
 	return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-/* Between fork and exec only async-signal-safe calls are made. */
+/*
+ * Between fork and exec only async-signal-safe calls are made.  The child
+ * is killed when its parent dies, however it dies; a parent that died
+ * before the child could ask for that has left it to another already.
+ */
 static void
-exec_child(const Spawn &how)
+exec_child(const Spawn &how, pid_t parent)
 {
+	if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)
+		_exit(cannot_run);
 	struct sigaction dfl {};
 	dfl.sa_handler = SIG_DFL;
 	for (int sig = 1; sig < NSIG; sig++)
@@ -52,9 +59,10 @@ exec_child(const Spawn &how)
 pid_t
 spawn(const Spawn &how)
 {
+	const pid_t parent = getpid();
 	const pid_t pid = fork();
 	if (pid == 0)
-		exec_child(how);
+		exec_child(how, parent);
 	/* Also here, so that the group exists before the caller may stop it. */
 	if (pid > 0 && how.own_group)
 		setpgid(pid, pid);

@@ -37,7 +37,9 @@ struct Spawn {
 /*
  * Forks and executes; the child's signals are reset to their defaults
  * first, so that a handler or an ignored SIGCHLD of the caller does not
- * reach the program.  When the program cannot be run, the child says so on
+ * reach the program, and it is killed when the caller dies, so that a
+ * caller killed with SIGKILL leaves nothing running.  What the program
+ * itself starts is its own to stop.  When the program cannot be run, the child says so on
  * its standard error and exits with 127, as a shell would.  Returns the
  * child's process id, or -1 with errno set.
  */
