@@ -182,6 +182,7 @@ gather_reports(const Options &o)
 int
 main(int argc, char *argv[])
 {
+	guard_standard_streams(cli);
 	/* Ignored, the kernel would reap the copies itself and leave nothing to wait for. */
 	signal(SIGCHLD, SIG_DFL);
 	Options o = parse_options(argc, argv);

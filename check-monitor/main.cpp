@@ -203,6 +203,7 @@ wait_for_monitor(const Monitor &m, MonitorReport &r, double ended)
 int
 main(int argc, char *argv[])
 {
+	guard_standard_streams(cli);
 	/* Ignored, the kernel would reap the copies itself and leave nothing to wait for. */
 	signal(SIGCHLD, SIG_DFL);
 	Options o = parse_options(argc, argv);

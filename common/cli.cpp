@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,54 @@ static constexpr double most_tolerance = 1000; /* percent */
 static constexpr int decimal = 10;
 /* The status a shell gives for a signal: its number past this. */
 static constexpr int signal_status = 128;
+
+static const char *exit_name = "";
+
+/*
+ * As coreutils' close_stdout: a failure to flush, an error met earlier, or
+ * one in closing is a lost report.  A close that finds the descriptor
+ * closed is none when nothing was to be written.
+ */
+static void
+close_stdout()
+{
+	int error = 0;
+	bool failed = false;
+	if (std::fflush(stdout) != 0) {
+		error = errno;
+		failed = true;
+	} else if (std::ferror(stdout) != 0) {
+		failed = true;
+	}
+	if (std::fclose(stdout) != 0 && !failed && errno != EBADF) {
+		error = errno;
+		failed = true;
+	}
+	if (!failed)
+		return;
+	if (error != 0)
+		std::fprintf(stderr, "%s: cannot write to standard output: %s\n", exit_name,
+		    std::strerror(error));
+	else
+		std::fprintf(stderr, "%s: cannot write to standard output\n", exit_name);
+	_exit(2);
+}
+
+void
+guard_standard_streams(const Cli &cli)
+{
+	/* Standard output read-only: whatever is written to it fails, as on the closed descriptor. */
+	const int modes[] = {O_RDONLY, O_RDONLY, O_WRONLY};
+	for (int fd = 0; fd <= 2; fd++) {
+		if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+			continue;
+		const int opened = open("/dev/null", modes[fd]);
+		if (opened >= 0 && opened != fd)
+			close(opened);
+	}
+	exit_name = cli.name;
+	std::atexit(close_stdout);
+}
 
 std::vector<option>
 options_with(const std::vector<option> &own)

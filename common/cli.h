@@ -43,6 +43,14 @@ enum SharedOption {
 	option_own,
 };
 
+/*
+ * Called first: descriptors 0 to 2 that are closed are held open on
+ * /dev/null, so that no file the check opens takes one's place, and at
+ * exit a report that could not be written out ends the check with status
+ * 2 and one line, whatever it would have exited with.
+ */
+void guard_standard_streams(const Cli &cli);
+
 /* The shared options and then own, ended as getopt_long wants. */
 std::vector<option> options_with(const std::vector<option> &own);
 /* Takes a shared option, or returns false for one of the checker's own. */
