@@ -141,9 +141,14 @@ figures(const Options &o, const Report &r, int cpus, const Limit &after, int cpu
 		last = std::max(last, copy.ended);
 		f.copies_cpu += copy.cpu;
 		waited = waited < 0 || copy.waited < 0 ? -1 : waited + copy.waited;
+		/* A copy's wall-clock time is its running, its waiting to run, and the rest. */
+		const double rest = copy.ended - copy.started - copy.cpu - copy.waited;
+		f.blocked = std::max({f.blocked, rest, 0.0});
 	}
 	f.wall = last - first;
 	f.run_queue = waited < 0 ? -1 : waited / o.run.copies;
+	if (waited < 0)
+		f.blocked = -1;
 	f.periods = r.used.periods;
 	f.throttled = r.used.throttled;
 	f.throttled_time = r.used.throttled_time;

@@ -40,7 +40,8 @@ print_slowness(const Figures &f)
 	const Causes c = causes(f);
 	const std::pair<double, const char *> all[] = {
 	    {c.throttling, "throttled"}, {c.other_work, "other work"},
-	    {c.run_queue, "run-queue wait"}, {c.pressure, "pressure"}, {c.steal, "steal"},
+	    {c.run_queue, "run-queue wait"}, {c.blocked, "stopped or blocked"},
+	    {c.pressure, "pressure"}, {c.steal, "steal"},
 	};
 	std::printf("slow by       %.3f s:", excess);
 	const char *separator = " ";
@@ -143,6 +144,7 @@ causes_json(JsonWriter &j, const Figures &f)
 	    .number("throttled_seconds", c.throttling, c.throttling >= 0)
 	    .number("other_work_seconds", c.other_work, c.other_work >= 0)
 	    .number("run_queue_seconds", c.run_queue, c.run_queue >= 0)
+	    .number("stopped_or_blocked_seconds", c.blocked, c.blocked >= 0)
 	    .number("pressure_seconds", c.pressure, c.pressure >= 0)
 	    .number("steal_seconds", c.steal, c.steal >= 0)
 	    .string_or_null("largest", largest != nullptr ? largest : "")

@@ -171,21 +171,26 @@ causes(const Figures &f)
 	c.run_queue = beyond(f.run_queue, std::max(0.0, expected - f.seconds));
 	c.pressure = beyond(f.pressure, f.copies > f.cpus ? expected : idle_per_cpu);
 	c.steal = beyond(f.steal, 0);
+	c.blocked = beyond(f.blocked, 0);
 	/* None accounts for more than all of the excess: throttled time, summed
 	 * over the CPUs, also counts other work's. */
-	for (double *figure : {&c.throttling, &c.other_work, &c.run_queue, &c.pressure, &c.steal})
+	for (double *figure : {&c.throttling, &c.other_work, &c.run_queue, &c.pressure, &c.steal,
+	    &c.blocked})
 		*figure = std::min(*figure, std::max(0.0, c.excess));
 	return c;
 }
 
-/* Of the first n figures, the largest above zero. */
+/* Figures closer than a microsecond, finer than the kernel counts, are a tie. */
+static constexpr double tie = 1e-6;
+
+/* Of the first n figures, the largest above zero, the first on a tie. */
 static const char *
 largest_of(const std::pair<double, const char *> *all, std::size_t n, double *seconds)
 {
 	const char *name = nullptr;
 	*seconds = 0;
 	for (std::size_t i = 0; i < n; i++) {
-		if (all[i].first > *seconds) {
+		if (all[i].first > *seconds + (name != nullptr ? tie : 0)) {
 			*seconds = all[i].first;
 			name = all[i].second;
 		}
@@ -196,22 +201,26 @@ largest_of(const std::pair<double, const char *> *all, std::size_t n, double *se
 const char *
 largest_cause(const Causes &c, double *seconds)
 {
-	/* Other work is what throttles a shared group, so it is named first. */
+	/*
+	 * Time stopped is certain to be no other cause's; other work is what
+	 * throttles a shared group, so it comes before throttling.
+	 */
 	const std::pair<double, const char *> all[] = {
+	    {c.blocked, "stopped or blocked"},
 	    {c.other_work, "other work in the cgroup"},
 	    {c.steal, "steal by the hypervisor"},
 	    {c.throttling, "throttling"},
 	    {c.run_queue, "waiting on a run queue"},
 	    {c.pressure, "CPU pressure"},
 	};
-	static constexpr std::size_t causes_proper = 3;
-	for (std::size_t i = 0; i < causes_proper; i++) {
-		if (all[i].first > 0 && all[i].first >= excess_share * c.excess) {
-			*seconds = all[i].first;
-			return all[i].second;
-		}
-	}
-	return largest_of(all, sizeof all / sizeof all[0], seconds);
+	static constexpr std::size_t causes_proper = 4;
+	const char *name = largest_of(all, causes_proper, seconds);
+	if (name != nullptr && *seconds >= excess_share * c.excess)
+		return name;
+	name = largest_of(all, sizeof all / sizeof all[0], seconds);
+	if (*seconds < least_cause_share * c.excess)
+		return nullptr;
+	return name;
 }
 
 const char *
@@ -235,14 +244,14 @@ verdict_name(Verdict v)
 	return "";
 }
 
-/* ", largest cause: NAME, S s" for a slow run, where one is known. */
+/* "; the largest cause: NAME, S s" for a slow run, or that none is known. */
 static std::string
 cause_text(const Figures &f)
 {
 	double seconds = 0;
 	const char *name = largest_cause(causes(f), &seconds);
 	if (name == nullptr)
-		return "";
+		return "; nothing measured accounts for it";
 	char text[verdict_text_size];
 	std::snprintf(text, sizeof text, "; the largest cause: %s, %.2f s", name, seconds);
 	return text;

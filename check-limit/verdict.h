@@ -43,6 +43,7 @@ struct Figures {
 	double checker_cpu = 0;  /* and of the checker, which shares the limit */
 	double group_usage = -1; /* of the cgroup whose limit applies, all its work included */
 	double run_queue = -1;   /* seconds each copy waited on a run queue, on average */
+	double blocked = -1;     /* the most seconds a copy was neither running nor runnable */
 	double pressure = -1;    /* seconds in which some task waited for a CPU */
 	double steal = -1;       /* seconds the hypervisor took, per CPU */
 	double expect = 0;       /* the limit intended, in processors; 0 when none was given */
@@ -65,13 +66,16 @@ enum class Verdict {
  * kernel counts can account for, or -1 where it cannot be read.  They
  * overlap: time throttled is also time on a run queue, and under pressure.
  * Throttling, other work and steal are causes; waiting on a run queue and
- * pressure are what a cause does to the copies.
+ * pressure are what a cause does to the copies.  A copy that was stopped,
+ * frozen or blocked was neither running nor waiting to run, so that time
+ * overlaps none of the others.
  */
 struct Causes {
 	double excess = 0; /* the wall-clock time past the expected */
 	double throttling = -1;
 	double other_work = -1;
 	double run_queue = -1;
+	double blocked = -1;
 	double pressure = -1;
 	double steal = -1;
 };
@@ -90,10 +94,16 @@ double other_work(const Figures &f);
 Verdict judge(const Figures &f);
 Causes causes(const Figures &f);
 /*
- * The name of the largest cause, or nullptr when none is known; its seconds
- * in *seconds.  The first of other work, steal and throttling that accounts
- * for half the excess or more is named before a larger wait, which only
- * says that the copies waited.
+ * A cause below this share of the time past the expected is not named as
+ * the largest: it does not say why the run was slow.
+ */
+constexpr double least_cause_share = 0.1;
+
+/*
+ * The name of the largest cause, or nullptr when none accounts for a tenth
+ * of the excess; its seconds in *seconds.  The first of stopped time, other
+ * work, steal and throttling that accounts for half the excess or more is
+ * named before a larger wait, which only says that the copies waited.
  */
 const char *largest_cause(const Causes &c, double *seconds);
 const char *verdict_name(Verdict v);

@@ -359,11 +359,25 @@ TEST(Causes, TheLargestNamesWhyARunWasSlow)
 	beside.group_usage = 4;
 	beside.pressure = 4;
 	beside.steal = -1;
+	/* Frozen for 3 s of a run held to half a CPU, as a v1 freezer did it:
+	 * the cgroup's other work is noise beside the time it was stopped. */
+	Figures frozen = half_cpu(7.0);
+	frozen.periods = 40;
+	frozen.throttled = 40;
+	frozen.throttled_time = 2.0;
+	frozen.run_queue = 2.0;
+	frozen.group_usage = 2.02;
+	frozen.blocked = 3.0;
+	/* Stopped for half the excess, beside other work that took all of it. */
+	Figures stopped_beside = beside;
+	stopped_beside.blocked = 1.0;
 	const Case cases[] = {
 	    {"throttled past the quota's share", throttled, "throttling", 1.9},
 	    {"other work, though the wait is longer", beside, "other work in the cgroup", 2.0},
 	    {"other work in the cgroup", shared, "other work in the cgroup", 4.0},
 	    {"waiting for the CPU", queued, "waiting on a run queue", 1.0},
+	    {"frozen", frozen, "stopped or blocked", 3.0},
+	    {"other work, larger than a stop", stopped_beside, "other work in the cgroup", 2.0},
 	};
 	for (const Case &c : cases) {
 		double seconds = 0;
@@ -380,10 +394,17 @@ TEST(Causes, TheLargestNamesWhyARunWasSlow)
 	EXPECT_DOUBLE_EQ(causes(beside_throttled).throttling, 4.0);
 	double largest = 0;
 	EXPECT_STREQ(largest_cause(causes(beside_throttled), &largest), "other work in the cgroup");
-	/* Nothing known, nothing named. */
+	/* Nothing known, nothing named; nor a cause below a tenth of the excess. */
 	Figures none = half_cpu(6.0);
 	double seconds = 0;
 	EXPECT_EQ(largest_cause(causes(none), &seconds), nullptr);
+	Figures unexplained = frozen;
+	unexplained.blocked = -1;
+	unexplained.throttled_time = 2.1;
+	EXPECT_NEAR(causes(unexplained).other_work, 0.04, 1e-9);
+	EXPECT_EQ(largest_cause(causes(unexplained), &seconds), nullptr);
+	EXPECT_NE(verdict_text(Verdict::slower_contention, unexplained).find("nothing measured accounts"),
+	    std::string::npos) << verdict_text(Verdict::slower_contention, unexplained);
 }
 
 TEST(JsonString, EscapesAndKeepsOnlyValidUtf8)
