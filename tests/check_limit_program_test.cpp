@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: ISC
 /*
- * cpuspend-check-limit run as users run it, without privileges: the usage
+ * The checkers run as users run them, without privileges: the usage
  * errors, a program that fails, and the starts that once left copies
  * running or the checker waiting for ever: SIGCHLD ignored, an interrupt
- * while a wrapper that forks runs cpuspend, and more copies than the
- * open-files limit.
+ * while a wrapper that forks runs cpuspend, a checker killed outright, and
+ * more copies than the open-files limit; a report that cannot be written;
+ * and a copy stopped for a known time.  What needs the machine's cgroup
+ * file system is skipped where the checker sees none, as in a build root
+ * without /sys.
  */
 
 #include "launch.h"
@@ -21,8 +24,13 @@
 #include <thread>
 #include <vector>
 
+#include <csignal>
+#include <sstream>
+
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "process.h"
 
 namespace {
 
@@ -37,14 +45,35 @@ check(const Args &args, const Args &env = {})
 	return Child(args, launch).wait();
 }
 
-/* The checker started by bash, which first runs the commands in prologue. */
+/* The program started by bash, which first runs the commands in prologue. */
 Outcome
-check_after(const std::string &prologue, const std::string &args)
+run_after(const std::string &prologue, const std::string &program, const std::string &args)
 {
 	Launch launch;
 	launch.program = "/bin/bash";
-	return Child({"-c", prologue + "; exec " + checker + " " + args}, launch).wait();
+	return Child({"-c", prologue + "; exec " + program + " " + args}, launch).wait();
 }
+
+Outcome
+check_after(const std::string &prologue, const std::string &args)
+{
+	return run_after(prologue, checker, args);
+}
+
+/* Whether the checker finds a cgroup file system here, asked of it once. */
+bool
+cgroup_visible()
+{
+	static const bool visible = check({"--program", "/bin/true", "--seconds", "1"}).err.find(
+	    "no CPU controller visible") == std::string::npos;
+	return visible;
+}
+
+#define SKIP_WITHOUT_CGROUP() \
+	do { \
+		if (!cgroup_visible()) \
+			GTEST_SKIP() << "the checker sees no cgroup file system here"; \
+	} while (0)
 
 TEST(CheckLimitProgram, UsageErrorsExitTwoWithTheUsage)
 {
@@ -76,6 +105,7 @@ TEST(CheckLimitProgram, ABadIntendedLimitFromTheEnvironmentIsAUsageError)
 
 TEST(CheckLimitProgram, AFailingProgramEndsTheCheckInOneLine)
 {
+	SKIP_WITHOUT_CGROUP();
 	const Outcome run = check({"--program", "/bin/false", "--copies", "3", "--seconds", "1"});
 	EXPECT_EQ(run.exit_status, 2);
 	EXPECT_EQ(run.out, "");
@@ -90,6 +120,7 @@ TEST(CheckLimitProgram, AFailingProgramEndsTheCheckInOneLine)
  */
 TEST(CheckLimitProgram, SigchldIgnoredAtTheStartDoesNotHang)
 {
+	SKIP_WITHOUT_CGROUP();
 	const Outcome run = check_after("trap '' CHLD", "--program /bin/true --copies 3 --seconds 1");
 	EXPECT_EQ(run.exit_status, 1) << run.err;
 	EXPECT_NE(run.out.find("verdict       faster"), std::string::npos) << run.out;
@@ -97,6 +128,7 @@ TEST(CheckLimitProgram, SigchldIgnoredAtTheStartDoesNotHang)
 
 TEST(CheckLimitProgram, MoreCopiesThanTheOpenFilesLimit)
 {
+	SKIP_WITHOUT_CGROUP();
 	const Outcome run = check_after("ulimit -n 32", "--program /bin/true --copies 300 --seconds 1");
 	EXPECT_EQ(run.exit_status, 1) << run.err;
 	EXPECT_EQ(run.err, "");
@@ -116,6 +148,7 @@ running(pid_t pid)
  */
 TEST(CheckLimitProgram, InterruptStopsWhatAWrapperStarted)
 {
+	SKIP_WITHOUT_CGROUP();
 	char dir_template[] = "/tmp/cpuspend-wrapper.XXXXXX";
 	const std::string dir = mkdtemp(dir_template);
 	const std::string wrapper = dir + "/wrapper", pids = dir + "/pids";
@@ -150,6 +183,135 @@ TEST(CheckLimitProgram, InterruptStopsWhatAWrapperStarted)
 	std::remove(pids.c_str());
 	std::remove(wrapper.c_str());
 	rmdir(dir.c_str());
+}
+
+/* The children of pid, once there are n of them, or fewer after ten seconds. */
+std::vector<pid_t>
+children(pid_t pid, std::size_t n)
+{
+	std::vector<pid_t> found;
+	const std::string path = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
+	    "/children";
+	for (int i = 0; i < 1000 && found.size() < n; i++) {
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+		found.clear();
+		std::ifstream in(path);
+		for (pid_t child; in >> child;)
+			found.push_back(child);
+	}
+	return found;
+}
+
+/* Processor seconds the process has used so far, from /proc/PID/stat. */
+double
+cpu_so_far(pid_t pid)
+{
+	std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+	std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+	std::istringstream fields(text.substr(text.rfind(')') + 2));
+	std::string field;
+	long long utime = 0, stime = 0;
+	for (int i = 3; i <= 15 && fields >> field; i++) {
+		if (i == 14)
+			utime = std::stoll(field);
+		if (i == 15)
+			stime = std::stoll(field);
+	}
+	return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+/*
+ * Killed outright, by the OOM killer or timeout -s KILL, the checker can
+ * stop nothing itself: its copies must die with it, not run on as
+ * children of init.  Zombies, which init may be slow to reap, are dead.
+ */
+TEST(CheckLimitProgram, KilledOutrightLeavesNoCopyRunning)
+{
+	SKIP_WITHOUT_CGROUP();
+	Launch launch;
+	launch.program = checker;
+	Child child({"--copies", "2", "--seconds", "60", "--program", CPUSPEND_BINARY}, launch);
+	const std::vector<pid_t> copies = children(child.pid(), 2);
+	ASSERT_EQ(copies.size(), 2U) << "the copies did not start";
+	kill(child.pid(), SIGKILL);
+	const Outcome run = child.wait();
+	EXPECT_EQ(run.signal, SIGKILL);
+	for (const pid_t pid : copies) {
+		for (int i = 0; i < 500 && running(pid); i++)
+			std::this_thread::sleep_for(std::chrono::milliseconds(10));
+		EXPECT_FALSE(running(pid)) << "copy " << pid << " left running";
+		if (running(pid))
+			kill(pid, SIGKILL);
+	}
+}
+
+/*
+ * A copy stopped for a known time was neither running nor waiting to
+ * run: the split of the slow run must name that, with about that time.
+ */
+TEST(CheckLimitProgram, AStoppedCopyIsNamedAsTheCause)
+{
+	SKIP_WITHOUT_CGROUP();
+	Launch launch;
+	launch.program = checker;
+	Child child({"--seconds", "1", "--program", CPUSPEND_BINARY}, launch);
+	const std::vector<pid_t> copies = children(child.pid(), 1);
+	ASSERT_EQ(copies.size(), 1U) << "the copy did not start";
+	while (cpu_so_far(copies[0]) < 0.1 && running(copies[0]))
+		std::this_thread::sleep_for(std::chrono::milliseconds(5));
+	const double from = monotonic_seconds();
+	kill(copies[0], SIGSTOP);
+	std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+	kill(copies[0], SIGCONT);
+	const double stopped = monotonic_seconds() - from;
+	const Outcome run = child.wait();
+	EXPECT_EQ(run.exit_status, 1) << run.err;
+	const std::string cause = "; the largest cause: stopped or blocked, ";
+	const std::size_t at = run.out.find(cause);
+	ASSERT_NE(at, std::string::npos) << run.out;
+	const double seconds = std::atof(run.out.c_str() + at + cause.size());
+	EXPECT_GE(seconds, 0.9 * stopped) << run.out;
+	EXPECT_LE(seconds, stopped + 0.25) << run.out;
+	EXPECT_NE(run.out.find("stopped or blocked "), std::string::npos) << "not in the split";
+}
+
+/*
+ * A report that cannot be written, to a full disk or a closed standard
+ * output, is a failure in one line, never a success; so for --help.
+ */
+TEST(CheckLimitProgram, AReportThatCannotBeWrittenExitsTwo)
+{
+	struct Case {
+		const char *what, *program, *args;
+		bool needs_cgroup;
+	};
+	const std::string limit = checker + " --program /bin/true --seconds 1";
+	const std::string gather = "echo '{\"verdict\":\"ok\",\"limit_cpus\":1,\"ratio\":1}' | " +
+	    checker + " --gather";
+	const std::string monitor = CHECK_MONITOR_BINARY " --command 'echo 1' --interval 0 "
+	    "--settle 0 --program /bin/true --seconds 1";
+	const Case cases[] = {
+	    {"the limit check", limit.c_str(), "", true},
+	    {"its JSON", limit.c_str(), "--json", true},
+	    {"its help", checker.c_str(), "--help", false},
+	    {"the gathered reports", gather.c_str(), "", false},
+	    {"the monitor check", monitor.c_str(), "--json", false},
+	};
+	for (const Case &c : cases) {
+		if (c.needs_cgroup && !cgroup_visible())
+			continue;
+		for (const char *redirect : {">/dev/full", ">&-"}) {
+			Launch launch;
+			launch.program = "/bin/bash";
+			const std::string line = std::string(c.program) + " " + c.args + " " + redirect;
+			const Outcome run = Child({"-c", line}, launch).wait();
+			EXPECT_EQ(run.exit_status, 2) << line << ": " << run.err;
+			EXPECT_NE(run.err.find(": cannot write to standard output"), std::string::npos)
+			    << line << ": " << run.err;
+			EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << line << ": "
+			    << run.err;
+		}
+	}
 }
 
 /* Reports piped to --gather: the status, and the table's last line, whole. */
