@@ -124,3 +124,45 @@ runtime = "runc"
 CONF
 	export CONTAINERS_CONF=$1/containers.conf
 }
+
+# Certificates made in the directory $1 with openssl: a CA (ca.pem), a
+# server certificate it signed for the name localhost only (server.pem,
+# server.key), and another CA that signed nothing here (other-ca.pem).
+make_certificates() {
+	local dir=$1 name
+	for name in ca other-ca; do
+		openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 \
+			-subj "/CN=cpuspend CI $name" -keyout "$dir/$name.key" -out "$dir/$name.pem" 2>/dev/null
+	done
+	openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=localhost \
+		-keyout "$dir/server.key" -out "$dir/server.csr" 2>/dev/null
+	printf 'subjectAltName=DNS:localhost\nextendedKeyUsage=serverAuth\n' >"$dir/server.ext"
+	openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
+		-CAcreateserial -days 2 -extfile "$dir/server.ext" -out "$dir/server.pem" 2>/dev/null
+}
+
+# Serves a page in the Prometheus text format over TLS on the loopback port
+# $1 with the certificate and key $2 and $3, a counter cpuspend_ci_seconds_total
+# of 1, until killed; its pid is printed.
+serve_tls_page() {
+	/usr/bin/python3 - "$@" >/dev/null 2>&1 <<'PY' &
+import http.server, ssl, sys
+port, cert, key = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+class Page(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        body = b"# TYPE cpuspend_ci_seconds_total counter\ncpuspend_ci_seconds_total 1\n"
+        self.send_response(200)
+        self.send_header("Content-Type", "text/plain; version=0.0.4")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+    def log_message(self, *args):
+        pass
+server = http.server.HTTPServer(("127.0.0.1", port), Page)
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(cert, key)
+server.socket = context.wrap_socket(server.socket, server_side=True)
+server.serve_forever()
+PY
+	echo $!
+}

@@ -22,6 +22,8 @@
 #include "copies.h"
 #include "process.h"
 #include "report.h"
+#include "http.h"
+#include "scrape.h"
 #include "source.h"
 #include "verdict.h"
 
@@ -31,7 +33,7 @@ static constexpr double prometheus_interval = 15; /* its default scrape interval
 static constexpr double command_interval = 1;
 static constexpr double default_settle = 60;
 static constexpr double most_seconds = 86400;
-static constexpr double read_timeout = 30;
+static constexpr double least_timeout = 0.001;
 static constexpr double reading_period = 1;
 /* A change of the figure below this share of the tolerance's band is noise. */
 static constexpr double noise_share = 0.1;
@@ -41,11 +43,14 @@ static void
 usage(std::FILE *out)
 {
 	std::fprintf(out,
-	    "usage: %s --prometheus URL --query PROMQL [options]\n"
+	    "usage: %s --prometheus URL --query PROMQL [http options] [options]\n"
+	    "       %s --scrape URL --query SELECTOR [http options] [options]\n"
 	    "       %s --command CMD [--unit s|ms|us|ns] [options]\n"
+	    "http options: [--ca-file FILE] [--bearer-token-file FILE | --basic-auth-file FILE]\n"
+	    "         [--timeout SECONDS]\n"
 	    "options: [--json] [--copies N] [--seconds S] [--tolerance PERCENT]\n"
 	    "         [--interval SECONDS] [--settle SECONDS] [--program PATH]\n"
-	    "       %s --help | --version\n", name, name, name);
+	    "       %s --help | --version\n", name, name, name, name);
 }
 
 static const Cli cli = {name, CPUSPEND_VERSION, usage};
@@ -53,6 +58,8 @@ static const Cli cli = {name, CPUSPEND_VERSION, usage};
 struct Options {
 	CopyOptions run;
 	std::string url, query, command;
+	bool scrape = false; /* url is an exporter's page, query a selector */
+	HttpClient http;
 	std::string unit = "s";
 	double scale = 1;
 	double interval = -1;
@@ -75,9 +82,17 @@ unit_scale(const char *unit)
 static Options
 parse_options(int argc, char *argv[])
 {
-	enum { prometheus = option_own, query, command, unit, interval, settle };
+	enum {
+		prometheus = option_own, scrape, query, command, unit, interval, settle, ca_file,
+		bearer_token_file, basic_auth_file, timeout,
+	};
 	const std::vector<option> longs = options_with({
 	    {"prometheus", required_argument, nullptr, prometheus},
+	    {"scrape", required_argument, nullptr, scrape},
+	    {"ca-file", required_argument, nullptr, ca_file},
+	    {"bearer-token-file", required_argument, nullptr, bearer_token_file},
+	    {"basic-auth-file", required_argument, nullptr, basic_auth_file},
+	    {"timeout", required_argument, nullptr, timeout},
 	    {"query", required_argument, nullptr, query},
 	    {"command", required_argument, nullptr, command},
 	    {"unit", required_argument, nullptr, unit},
@@ -87,13 +102,30 @@ parse_options(int argc, char *argv[])
 	Options o;
 	o.run.tolerance = default_tolerance;
 	bool unit_given = false;
+	int urls = 0;
 	int c;
 	while ((c = getopt_long(argc, argv, "", longs.data(), nullptr)) != -1) {
 		if (shared_option(cli, c, o.run))
 			continue;
 		switch (c) {
 		case prometheus:
+		case scrape:
 			o.url = optarg;
+			o.scrape = c == scrape;
+			urls++;
+			break;
+		case ca_file:
+			o.http.ca_file = optarg;
+			break;
+		case bearer_token_file:
+			o.http.bearer_token_file = optarg;
+			break;
+		case basic_auth_file:
+			o.http.basic_auth_file = optarg;
+			break;
+		case timeout:
+			o.http.timeout = decimal_number(cli, "--timeout", optarg, least_timeout,
+			    most_seconds);
 			break;
 		case query:
 			o.query = optarg;
@@ -117,14 +149,21 @@ parse_options(int argc, char *argv[])
 		}
 	}
 	no_operands(cli, argc, argv);
-	const bool from_prometheus = !o.url.empty() || !o.query.empty();
-	if (from_prometheus == !o.command.empty() || (from_prometheus &&
+	const bool from_server = !o.url.empty() || !o.query.empty();
+	if (urls > 1 || from_server == !o.command.empty() || (from_server &&
 	    (o.url.empty() || o.query.empty() || unit_given))) {
-		std::fprintf(stderr, "%s: give --prometheus and --query, or --command\n", name);
+		std::fprintf(stderr, "%s: give --prometheus or --scrape, and --query; or --command\n",
+		    name);
 		usage_error(cli, nullptr, nullptr);
 	}
+	if (!o.http.bearer_token_file.empty() && !o.http.basic_auth_file.empty()) {
+		std::fprintf(stderr, "%s: give --bearer-token-file or --basic-auth-file, not both\n",
+		    name);
+		usage_error(cli, nullptr, nullptr);
+	}
+	/* An exporter read directly is as fresh as a command's figure. */
 	if (o.interval < 0)
-		o.interval = from_prometheus ? prometheus_interval : command_interval;
+		o.interval = from_server && !o.scrape ? prometheus_interval : command_interval;
 	return o;
 }
 
@@ -145,6 +184,7 @@ own_cpu(const std::vector<Copy> &copies)
 struct Monitor {
 	const Options &o;
 	HttpUrl url;
+	Selector selector;
 	Signals signals;
 };
 
@@ -152,8 +192,13 @@ struct Monitor {
 static Reading
 read(const Monitor &m)
 {
-	Reading r = m.o.command.empty() ? read_prometheus(m.url, m.o.query, read_timeout) :
-	    read_command({m.o.command, m.o.scale, read_timeout}, m.signals);
+	Reading r;
+	if (!m.o.command.empty())
+		r = read_command({m.o.command, m.o.scale, m.o.http.timeout}, m.signals);
+	else if (m.o.scrape)
+		r = read_scrape(m.o.http, m.url, m.selector);
+	else
+		r = read_prometheus(m.o.http, m.url, m.o.query);
 	if (r.signal != 0)
 		interrupted(cli, r.signal);
 	if (!r.ok)
@@ -208,14 +253,19 @@ main(int argc, char *argv[])
 	signal(SIGCHLD, SIG_DFL);
 	Options o = parse_options(argc, argv);
 	o.run.program = resolve_program(cli, o.run.program);
-	Monitor m{o, {}, {{}, watched_signals()}};
+	Monitor m{o, {}, {}, {{}, watched_signals()}};
 	MonitorReport r;
 	if (o.command.empty()) {
 		o.query = expand_references(o.query);
 		std::string why;
 		if (!parse_url(o.url, &m.url, &why))
 			cannot_check(cli, o.url + ": " + why);
-		r.source = "prometheus";
+		if (o.scrape && !parse_selector(o.query, &m.selector, &why))
+			cannot_check(cli, "--query " + o.query + ": " + why);
+		why = credentials_problem(o.http);
+		if (!why.empty())
+			cannot_check(cli, why);
+		r.source = o.scrape ? "scrape" : "prometheus";
 		r.where = o.url;
 		r.query = o.query;
 	} else {

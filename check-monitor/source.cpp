@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: ISC
 #include "source.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -12,34 +11,25 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <boost/asio/connect.hpp>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/http.hpp>
 #include <nlohmann/json.hpp>
 
 #include "process.h"
 
-namespace beast = boost::beast;
-namespace http = boost::beast::http;
-using tcp = boost::asio::ip::tcp;
 using Json = nlohmann::json;
 
-static constexpr int http_version = 11;
 static constexpr int http_ok = 200;
 static constexpr std::size_t quoted_output_max = 60;
 
-struct Sample {
+struct ApiSample {
 	bool ok = false;
 	double value = 0, time = 0;
 };
 
 /* A sample's value, which the API gives as a string, "NaN" and "+Inf" among them. */
-static Sample
+static ApiSample
 sample_value(const Json &sample)
 {
-	Sample s;
+	ApiSample s;
 	if (!sample.is_array() || sample.size() != 2 || !sample[0].is_number() ||
 	    !sample[1].is_string())
 		return s;
@@ -79,7 +69,7 @@ parse_prometheus(const std::string &body)
 	const Json &result = data["result"];
 	Reading r;
 	if (type == "scalar") {
-		const Sample s = sample_value(result);
+		const ApiSample s = sample_value(result);
 		if (!s.ok)
 			return failed("the scalar is not a number");
 		r.value = s.value;
@@ -91,8 +81,8 @@ parse_prometheus(const std::string &body)
 		return failed("the query gives a " + (type.empty() ? std::string("strange") : type) +
 		    " result; it must give a scalar or an instant vector");
 	for (const Json &series : result) {
-		const Sample s = series.is_object() && series.contains("value") ?
-		    sample_value(series["value"]) : Sample{};
+		const ApiSample s = series.is_object() && series.contains("value") ?
+		    sample_value(series["value"]) : ApiSample{};
 		if (!s.ok)
 			return failed("a series of the vector has no number as its value");
 		r.value += s.value;
@@ -101,26 +91,6 @@ parse_prometheus(const std::string &body)
 	}
 	r.ok = true;
 	return r;
-}
-
-std::string
-percent_encode(const std::string &text)
-{
-	static constexpr char hex[] = "0123456789ABCDEF";
-	static constexpr unsigned nibble = 4;
-	static constexpr unsigned low = 0xf;
-	std::string out;
-	for (const char c : text) {
-		const auto byte = static_cast<unsigned char>(c);
-		if (std::isalnum(byte) != 0 || std::strchr("-_.~", c) != nullptr) {
-			out += c;
-			continue;
-		}
-		out += '%';
-		out += hex[byte >> nibble];
-		out += hex[byte & low];
-	}
-	return out;
 }
 
 static bool
@@ -155,115 +125,57 @@ expand_references(const std::string &text)
 	return out;
 }
 
-bool
-parse_url(const std::string &url, HttpUrl *out, std::string *why)
+/* What an answer other than the one asked for says, where it is not the body's to say. */
+static std::string
+http_problem(const HttpClient &client, const HttpUrl &url, const HttpAnswer &answer)
 {
-	static constexpr char scheme[] = "http://";
-	if (url.compare(0, sizeof scheme - 1, scheme) != 0) {
-		*why = url.compare(0, sizeof "https:" - 1, "https:") == 0 ?
-		    "https is not supported: give an http:// URL, such as a port-forward's" :
-		    "not an http:// URL";
-		return false;
-	}
-	const std::string rest = url.substr(sizeof scheme - 1);
-	const std::size_t slash = rest.find('/');
-	std::string authority = rest.substr(0, slash);
-	out->prefix = slash == std::string::npos ? "" : rest.substr(slash);
-	while (!out->prefix.empty() && out->prefix.back() == '/')
-		out->prefix.pop_back();
-	out->port = "80";
-	/* An IPv6 address is bracketed, and holds colons of its own. */
-	const std::size_t bracket = authority.rfind(']');
-	const std::size_t colon = authority.rfind(':');
-	if (colon != std::string::npos && (bracket == std::string::npos || colon > bracket)) {
-		out->port = authority.substr(colon + 1);
-		authority.erase(colon);
-	}
-	if (authority.size() > 2 && authority.front() == '[' && authority.back() == ']')
-		authority = authority.substr(1, authority.size() - 2);
-	out->host = authority;
-	if (out->host.empty() || out->port.empty() ||
-	    out->port.find_first_not_of("0123456789") != std::string::npos) {
-		*why = "no host, or a port that is not a number, in the URL";
-		return false;
-	}
-	return true;
+	const std::string refused = refusal(client, url, answer);
+	if (!refused.empty())
+		return refused;
+	return "HTTP " + std::to_string(answer.status) + " from " + url_origin(url);
 }
 
-/*
- * One GET, with every step under one deadline: the operations run
- * asynchronously, since only those heed the stream's timeout.
- */
-static Reading
-http_get(const HttpUrl &url, const std::string &target, double timeout,
-    http::response<http::string_body> &response)
+Reading
+read_prometheus(const HttpClient &client, const HttpUrl &url, const std::string &query)
 {
-	boost::asio::io_context io;
-	tcp::resolver resolver(io);
-	beast::tcp_stream stream(io);
-	http::request<http::string_body> request{http::verb::get, target, http_version};
-	request.set(http::field::host, url.host);
-	request.set(http::field::user_agent, "cpuspend-check-monitor");
-	request.set(http::field::accept, "application/json");
-	beast::flat_buffer buffer;
-	beast::error_code failure;
-	const std::string where = "http://" + url.host + ":" + url.port;
-	std::string step;
-	const auto deadline = std::chrono::milliseconds(static_cast<long>(timeout * 1000));
-	const auto done = [&](const char *what) {
-		return [&, what](const beast::error_code &ec, auto &&...) {
-			if (ec && !failure) {
-				failure = ec;
-				step = what;
-			}
-		};
-	};
-	resolver.async_resolve(url.host, url.port,
-	    [&](const beast::error_code &ec, const tcp::resolver::results_type &found) {
-		    if (ec) {
-			    done("cannot resolve")(ec);
-			    return;
-		    }
-		    stream.expires_after(deadline);
-		    stream.async_connect(found, [&](const beast::error_code &connected, auto &&...) {
-			    if (connected) {
-				    done("cannot reach")(connected);
-				    return;
-			    }
-			    http::async_write(stream, request, [&](const beast::error_code &wrote, auto) {
-				    if (wrote) {
-					    done("cannot send to")(wrote);
-					    return;
-				    }
-				    http::async_read(stream, buffer, response, done("no answer from"));
-			    });
-		    });
-	    });
-	io.run_for(deadline + std::chrono::seconds(1));
-	Reading r;
-	if (!io.stopped())
-		r.error = "no answer from " + where + " within " + std::to_string(timeout) + " s";
-	else if (failure)
-		r.error = step + " " + where + ": " + failure.message();
-	else
-		r.ok = true;
+	HttpRequest request;
+	request.target = url.path + "/api/v1/query?query=" + percent_encode(query);
+	request.accept = "application/json";
+	const HttpAnswer answer = http_request(client, url, request);
+	if (!answer.ok)
+		return failed(answer.error);
+	if (!refusal(client, url, answer).empty())
+		return failed(refusal(client, url, answer));
+	Reading r = parse_prometheus(answer.body);
+	/* Prometheus's own error object says more than the status code. */
+	if (!r.ok && answer.status != http_ok &&
+	    r.error.compare(0, sizeof "Prometheus says" - 1, "Prometheus says") != 0)
+		r.error = http_problem(client, url, answer) + ": " + r.error;
 	return r;
 }
 
 Reading
-read_prometheus(const HttpUrl &url, const std::string &query, double timeout)
+read_scrape(const HttpClient &client, const HttpUrl &url, const Selector &selector)
 {
-	http::response<http::string_body> response;
-	Reading got = http_get(url, url.prefix + "/api/v1/query?query=" +
-	    percent_encode(query), timeout, response);
-	if (!got.ok)
-		return got;
-	Reading r = parse_prometheus(response.body());
-	/* Prometheus's own error object says more than the status code. */
-	if (!r.ok && response.result_int() != http_ok &&
-	    r.error.compare(0, sizeof "Prometheus says" - 1, "Prometheus says") != 0)
-		r.error = "HTTP " + std::to_string(response.result_int()) + " from " + url.host +
-		    ": " + r.error;
+	HttpRequest request;
+	request.target = url.path;
+	/* As Prometheus asks, OpenMetrics first. */
+	request.accept = "application/openmetrics-text;version=1.0.0,"
+	    "application/openmetrics-text;version=0.0.1;q=0.75,"
+	    "text/plain;version=0.0.4;q=0.5,*/*;q=0.1";
+	const HttpAnswer answer = http_request(client, url, request);
+	if (!answer.ok)
+		return failed(answer.error);
+	if (answer.status != http_ok)
+		return failed(http_problem(client, url, answer));
+	const PageSum sum = sum_selected(answer.body, selector);
+	if (!sum.ok)
+		return failed("the page of " + url_origin(url) + url.path + ": " + sum.error);
+	Reading r;
+	r.ok = true;
+	r.series = sum.samples > 0;
+	r.value = sum.value;
+	r.time = clock_seconds(CLOCK_REALTIME);
 	return r;
 }
 

@@ -4,11 +4,15 @@
 
 /*
  * Where a monitor's cumulative CPU figure comes from: an instant query of
- * the Prometheus HTTP API, or a command that prints one number.
+ * a server that speaks the Prometheus HTTP API, an exporter's page read
+ * directly, or a command that prints one number.
  */
 
 #include <csignal>
 #include <string>
+
+#include "http.h"
+#include "scrape.h"
 
 struct Reading {
 	bool ok = false;       /* false: the check cannot be made, and error says why */
@@ -25,9 +29,6 @@ struct Reading {
  */
 Reading parse_prometheus(const std::string &body);
 
-/* text with every byte outside RFC 3986's unreserved set percent-encoded. */
-std::string percent_encode(const std::string &text);
-
 /*
  * Kubernetes' $(NAME) references filled from the environment, as
  * Kubernetes fills them in a container's args and a runtime that leaves
@@ -35,14 +36,11 @@ std::string percent_encode(const std::string &text);
  */
 std::string expand_references(const std::string &text);
 
-struct HttpUrl {
-	std::string host, port, prefix; /* prefix: the path the API lies under */
-};
-/* An http:// URL, or false with why. */
-bool parse_url(const std::string &url, HttpUrl *out, std::string *why);
+/* One instant query; the URL's path is the one the API lies under. */
+Reading read_prometheus(const HttpClient &client, const HttpUrl &url, const std::string &query);
 
-/* One instant query, waiting at most timeout seconds. */
-Reading read_prometheus(const HttpUrl &url, const std::string &query, double timeout);
+/* The sum of what selector matches on the page at the URL. */
+Reading read_scrape(const HttpClient &client, const HttpUrl &url, const Selector &selector);
 
 /*
  * The number a command's standard output holds, alone but for white space,

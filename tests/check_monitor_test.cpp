@@ -2,15 +2,18 @@
 /*
  * The monitor checker's own logic: Prometheus's answers of each form, as
  * Debian's Prometheus gave them (tests/prometheus, captured by
- * .ci/monitor), a command's output in each unit, the wait for a final
+ * .ci/monitor), exporters' pages and the selectors read on them
+ * (tests/exporters), a command's output in each unit, the wait for a final
  * figure on a clock the test moves, and the verdicts.
  */
 
+#include "scrape.h"
 #include "source.h"
 #include "verdict.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -176,17 +179,23 @@ TEST(Url, EncodingAndParts)
 	struct Case {
 		const char *url;
 		bool ok;
-		const char *host, *port, *prefix;
+		const char *host, *port, *path;
+		bool tls;
 	};
 	const Case cases[] = {
-	    {"http://127.0.0.1:9090", true, "127.0.0.1", "9090", ""},
-	    {"http://prometheus.monitoring.svc/", true, "prometheus.monitoring.svc", "80", ""},
-	    {"http://h:9090/prometheus/", true, "h", "9090", "/prometheus"},
-	    {"http://[::1]:9090", true, "::1", "9090", ""},
-	    {"https://h", false, "", "", ""},
-	    {"h:9090", false, "", "", ""},
-	    {"http://:9090", false, "", "", ""},
-	    {"http://h:x", false, "", "", ""},
+	    {"http://127.0.0.1:9090", true, "127.0.0.1", "9090", "", false},
+	    {"http://prometheus.monitoring.svc/", true, "prometheus.monitoring.svc", "80", "", false},
+	    {"http://h:9090/prometheus/", true, "h", "9090", "/prometheus", false},
+	    {"http://[::1]:9090", true, "::1", "9090", "", false},
+	    {"https://h", true, "h", "443", "", true},
+	    {"https://thanos-querier.openshift-monitoring.svc:9091/", true,
+	        "thanos-querier.openshift-monitoring.svc", "9091", "", true},
+	    {"https://[::1]:9256/metrics", true, "::1", "9256", "/metrics", true},
+	    {"https://user:secret@h", false, "", "", "", false},
+	    {"ftp://h", false, "", "", "", false},
+	    {"h:9090", false, "", "", "", false},
+	    {"http://:9090", false, "", "", "", false},
+	    {"http://h:x", false, "", "", "", false},
 	};
 	for (const Case &c : cases) {
 		HttpUrl url;
@@ -198,7 +207,141 @@ TEST(Url, EncodingAndParts)
 		}
 		EXPECT_EQ(url.host, c.host) << c.url;
 		EXPECT_EQ(url.port, c.port) << c.url;
-		EXPECT_EQ(url.prefix, c.prefix) << c.url;
+		EXPECT_EQ(url.path, c.path) << c.url;
+		EXPECT_EQ(url.tls, c.tls) << c.url;
+	}
+}
+
+}
+
+namespace {
+
+std::string
+page(const std::string &name)
+{
+	std::ifstream in(std::string(EXPORTER_CAPTURES) + "/" + name + ".txt");
+	std::stringstream text;
+	text << in.rdbuf();
+	return text.str();
+}
+
+/* The pages as Debian's exporters served them (tests/exporters, captured by .ci/monitor). */
+TEST(Scrape, SelectorsOnCapturedPages)
+{
+	struct Case {
+		const char *page, *selector;
+		int samples;
+		double value;
+	};
+	const Case cases[] = {
+	    {"process-exporter", R"(namedprocess_namegroup_cpu_seconds_total{groupname="cpuspend"})", 2,
+	        0.3 + 1.18},
+	    {"process-exporter", R"(namedprocess_namegroup_cpu_seconds_total{mode="user"})", 1, 1.18},
+	    {"process-exporter", R"({__name__="namedprocess_namegroup_cpu_seconds_total"})", 2,
+	        0.3 + 1.18},
+	    {"process-exporter", R"(namedprocess_namegroup_cpu_seconds_total{groupname="none"})", 0, 0},
+	    {"node-exporter", R"(node_cpu_seconds_total{mode=~"user|system"})", 4,
+	        62.25 + 181.75 + 91.11 + 214},
+	    {"node-exporter", R"(node_cpu_seconds_total{cpu="1",mode!~"idle|iowait|s.*"})", 3, 214},
+	    {"node-exporter", R"(node_cpu_seconds_total {cpu != "0", mode = 'user',})", 1, 214},
+	    /* Patterns match whole values, as RE2's do in Prometheus. */
+	    {"node-exporter", R"(node_cpu_seconds_total{mode=~"ser"})", 0, 0},
+	    {"node-exporter", R"(node_cpu_seconds_total{cpu="0",mode!~"i"})", 8, 4198.54 + 0.65 + 0.44 + 0.08 +
+	        62.25 + 181.75},
+	    /* Escaped label values, as node-exporter wrote back a textfile's. */
+	    {"node-exporter", R"(cpuspend_capture_escapes{path="C:\\dir",quote="say \"hi\""})", 1, 2.5},
+	    {"node-exporter", R"(cpuspend_capture_escapes{lines="a\nb"})", 1, 2.5},
+	    {"node-exporter", R"(cpuspend_capture_escapes{lines="a\\nb"})", 0, 0},
+	    {"node-exporter", R"(node_textfile_mtime_seconds)", 1, 1.796906677e+09},
+	    /* Histograms, summaries and their NaN quantiles, left alone unless matched. */
+	    {"prometheus", R"(process_cpu_seconds_total)", 1, 0.03},
+	    {"prometheus", R"(prometheus_tsdb_compaction_chunk_range_seconds_bucket{le="+Inf"})", 1, 0},
+	};
+	for (const Case &c : cases) {
+		Selector s;
+		std::string why;
+		ASSERT_TRUE(parse_selector(c.selector, &s, &why)) << c.selector << ": " << why;
+		const PageSum sum = sum_selected(page(c.page), s);
+		ASSERT_TRUE(sum.ok) << c.page << ": " << sum.error;
+		EXPECT_EQ(sum.samples, c.samples) << c.page << " " << c.selector;
+		EXPECT_NEAR(sum.value, c.value, 1e-6) << c.page << " " << c.selector;
+	}
+	Selector nan;
+	std::string why;
+	ASSERT_TRUE(parse_selector(R"(prometheus_engine_query_duration_seconds{quantile="0.5"})", &nan,
+	    &why));
+	const PageSum not_finite = sum_selected(page("prometheus"), nan);
+	EXPECT_FALSE(not_finite.ok);
+	EXPECT_NE(not_finite.error.find("not a finite number"), std::string::npos) << not_finite.error;
+}
+
+TEST(Scrape, SelectorsThatAreNotOne)
+{
+	const char *cases[] = {
+	    "", "{}", R"({job=~".*"})", "sum(x)", "rate(x[5m])", "x[5m]", "x offset 5m", "x{a=b}",
+	    R"(x{a="b")", R"(x{a="b" c="d"})", R"(x{="b"})", R"(x{a=~"("})", "x + y", R"(x{a<"b"})",
+	    R"(x{a!"b"})",
+	};
+	for (const char *text : cases) {
+		Selector s;
+		std::string why;
+		EXPECT_FALSE(parse_selector(text, &s, &why)) << text;
+		EXPECT_NE(why, "") << text;
+	}
+}
+
+/* The lines of the text format, and of OpenMetrics', beyond what the exporters here served. */
+TEST(Scrape, LinesOfTheFormat)
+{
+	struct Case {
+		const char *line;
+		bool ok;
+		const char *name;
+		double value;
+		std::size_t labels;
+	};
+	const double nan = std::nan("");
+	const Case cases[] = {
+	    {"# HELP x A help text, with \\\\ and \\n.", true, "", 0, 0},
+	    {"# TYPE x counter", true, "", 0, 0},
+	    {"# EOF", true, "", 0, 0},
+	    {"", true, "", 0, 0},
+	    {"x 1", true, "x", 1, 0},
+	    {"x{} 1 1796906677000", true, "x", 1, 0},
+	    {"x{a=\"1\",b=\"2\",} +Inf", true, "x", HUGE_VAL, 2},
+	    {"x -Inf", true, "x", -HUGE_VAL, 0},
+	    {"x NaN", true, "x", nan, 0},
+	    {"x_total{a=\"b\"} 7.5 1796906677.123 # {trace_id=\"4\"} 1 1796906677", true, "x_total", 7.5, 1},
+	    {"x:rate_5m\t2e-3", true, "x:rate_5m", 2e-3, 0},
+	    {"x", false, "", 0, 0},
+	    {"x one", false, "", 0, 0},
+	    {"x 1 2 3", false, "", 0, 0},
+	    {"x{a=b} 1", false, "", 0, 0},
+	    {"x{a=\"b} 1", false, "", 0, 0},
+	    {"<html>", false, "", 0, 0},
+	    {"{\"status\":\"success\"}", false, "", 0, 0},
+	};
+	/* The escapes of a label value undone, as node-exporter wrote them. */
+	Sample escaped;
+	std::string why;
+	ASSERT_TRUE(parse_sample_line(
+	    R"(cpuspend_capture_escapes{lines="a\nb",path="C:\\dir",quote="say \"hi\""} 2.5)",
+	    &escaped, &why)) << why;
+	const Labels want = {{"lines", "a\nb"}, {"path", "C:\\dir"}, {"quote", "say \"hi\""}};
+	EXPECT_EQ(escaped.labels, want);
+	for (const Case &c : cases) {
+		Sample s;
+		EXPECT_EQ(parse_sample_line(c.line, &s, &why), c.ok) << c.line;
+		if (!c.ok) {
+			EXPECT_NE(why, "") << c.line;
+			continue;
+		}
+		EXPECT_EQ(s.name, c.name) << c.line;
+		EXPECT_EQ(s.labels.size(), c.labels) << c.line;
+		if (std::isnan(c.value))
+			EXPECT_TRUE(std::isnan(s.value)) << c.line;
+		else
+			EXPECT_EQ(s.value, c.value) << c.line;
 	}
 }
 
