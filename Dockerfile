@@ -35,7 +35,7 @@ RUN native=$(dpkg --print-architecture); \
  && { [ "$TARGETARCH" = "$native" ] || dpkg --add-architecture "$TARGETARCH"; } \
  && apt-get update \
  && apt-get install -y --no-install-recommends cmake make "$cxx" "tini:$TARGETARCH" \
-    libboost-dev nlohmann-json3-dev \
+    libboost-dev "libssl-dev:$TARGETARCH" nlohmann-json3-dev \
  && rm -rf /var/lib/apt/lists/*
 WORKDIR /src
 COPY CMakeLists.txt ./

@@ -126,17 +126,18 @@ CONF
 }
 
 # Certificates made in the directory $1 with openssl: a CA (ca.pem), a
-# server certificate it signed for the name localhost only (server.pem,
-# server.key), and another CA that signed nothing here (other-ca.pem).
+# server certificate it signed for the names $2 (subjectAltName's form,
+# DNS:localhost by default) (server.pem, server.key), and another CA that
+# signed nothing here (other-ca.pem).
 make_certificates() {
-	local dir=$1 name
+	local dir=$1 names=${2:-DNS:localhost} name
 	for name in ca other-ca; do
 		openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 \
 			-subj "/CN=cpuspend CI $name" -keyout "$dir/$name.key" -out "$dir/$name.pem" 2>/dev/null
 	done
 	openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=localhost \
 		-keyout "$dir/server.key" -out "$dir/server.csr" 2>/dev/null
-	printf 'subjectAltName=DNS:localhost\nextendedKeyUsage=serverAuth\n' >"$dir/server.ext"
+	printf 'subjectAltName=%s\nextendedKeyUsage=serverAuth\n' "$names" >"$dir/server.ext"
 	openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
 		-CAcreateserial -days 2 -extfile "$dir/server.ext" -out "$dir/server.pem" 2>/dev/null
 }
