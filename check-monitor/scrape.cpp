@@ -8,18 +8,20 @@
 namespace {
 
 /* A cursor over one line or one selector. */
-struct Text {
-	const std::string &s;
-	std::size_t at = 0;
+class Text {
+public:
+	explicit Text(const std::string &text) : s_(text) {}
 
-	bool done() const { return at >= s.size(); }
-	char peek() const { return done() ? '\0' : s[at]; }
+	[[nodiscard]] bool done() const { return at_ >= s_.size(); }
+	[[nodiscard]] char peek() const { return done() ? '\0' : s_[at_]; }
+	[[nodiscard]] std::string rest() const { return s_.substr(at_); }
+	[[nodiscard]] std::size_t column() const { return at_ + 1; }
 
 	void
 	blanks()
 	{
-		while (!done() && (s[at] == ' ' || s[at] == '\t'))
-			at++;
+		while (!done() && (s_[at_] == ' ' || s_[at_] == '\t'))
+			at_++;
 	}
 
 	bool
@@ -27,7 +29,7 @@ struct Text {
 	{
 		if (peek() != c)
 			return false;
-		at++;
+		at_++;
 		return true;
 	}
 
@@ -35,16 +37,16 @@ struct Text {
 	std::string
 	name(bool metric)
 	{
-		const std::size_t start = at;
+		const std::size_t start = at_;
 		while (!done()) {
-			const auto c = static_cast<unsigned char>(s[at]);
-			const bool first = at == start;
+			const auto c = static_cast<unsigned char>(s_[at_]);
+			const bool first = at_ == start;
 			if (!(std::isalpha(c) != 0 || c == '_' || (metric && c == ':') ||
 			    (!first && std::isdigit(c) != 0)))
 				break;
-			at++;
+			at_++;
 		}
-		return s.substr(start, at - start);
+		return s_.substr(start, at_ - start);
 	}
 
 	/* A string quoted with quote, with backslash escapes; false when unclosed. */
@@ -54,10 +56,10 @@ struct Text {
 		if (!take(quote))
 			return false;
 		out->clear();
-		while (!done() && s[at] != quote) {
-			char c = s[at++];
+		while (!done() && s_[at_] != quote) {
+			char c = s_[at_++];
 			if (c == '\\' && !done()) {
-				c = s[at++];
+				c = s_[at_++];
 				if (c == 'n')
 					c = '\n';
 				else if (c == 't')
@@ -72,11 +74,15 @@ struct Text {
 	std::string
 	word()
 	{
-		const std::size_t start = at;
-		while (!done() && s[at] != ' ' && s[at] != '\t')
-			at++;
-		return s.substr(start, at - start);
+		const std::size_t start = at_;
+		while (!done() && s_[at_] != ' ' && s_[at_] != '\t')
+			at_++;
+		return s_.substr(start, at_ - start);
 	}
+
+private:
+	const std::string &s_;
+	std::size_t at_ = 0;
 };
 
 bool
@@ -148,12 +154,37 @@ matches_value(const Matcher &m, const std::string &value)
 	return false;
 }
 
+/* The labels of a sample, after its '{'. */
+bool
+parse_labels(Text &t, Labels *labels, std::string *why)
+{
+	for (;;) {
+		t.blanks();
+		if (t.take('}'))
+			return true;
+		std::string label = t.name(false);
+		std::string value;
+		t.blanks();
+		if (label.empty() || !t.take('='))
+			return fail(why, "a label is not name=\"value\"");
+		t.blanks();
+		if (!t.quoted('"', &value))
+			return fail(why, "the value of " + label + " is not a quoted string");
+		labels->emplace_back(std::move(label), std::move(value));
+		t.blanks();
+		if (t.take('}'))
+			return true;
+		if (!t.take(','))
+			return fail(why, "expected ',' or '}' among the labels");
+	}
+}
+
 }
 
 bool
 parse_selector(const std::string &text, Selector *out, std::string *why)
 {
-	Text t{text};
+	Text t(text);
 	out->matchers.clear();
 	t.blanks();
 	const std::string metric = t.name(true);
@@ -173,12 +204,12 @@ parse_selector(const std::string &text, Selector *out, std::string *why)
 			if (t.take('}'))
 				break;
 			if (!t.take(','))
-				return fail(why, "expected ',' or '}' at column " + std::to_string(t.at + 1));
+				return fail(why, "expected ',' or '}' at column " + std::to_string(t.column()));
 		}
 	}
 	t.blanks();
 	if (!t.done())
-		return fail(why, "not a vector selector: '" + text.substr(t.at) + "' is past it; "
+		return fail(why, "not a vector selector: '" + t.rest() + "' is past it; "
 		    "--query with --scrape takes a metric name and {label=\"value\"} matchers only");
 	/* As in PromQL: a selector must not match every series. */
 	for (const Matcher &m : out->matchers) {
@@ -193,7 +224,7 @@ parse_sample_line(const std::string &line, Sample *out, std::string *why)
 {
 	out->name.clear();
 	out->labels.clear();
-	Text t{line};
+	Text t(line);
 	t.blanks();
 	/* # HELP, # TYPE, # UNIT, # EOF and other comments say nothing of a value. */
 	if (t.done() || t.peek() == '#')
@@ -202,27 +233,8 @@ parse_sample_line(const std::string &line, Sample *out, std::string *why)
 	if (out->name.empty())
 		return fail(why, "no metric name");
 	t.blanks();
-	if (t.take('{')) {
-		for (;;) {
-			t.blanks();
-			if (t.take('}'))
-				break;
-			std::string label = t.name(false);
-			std::string value;
-			t.blanks();
-			if (label.empty() || !t.take('='))
-				return fail(why, "a label is not name=\"value\"");
-			t.blanks();
-			if (!t.quoted('"', &value))
-				return fail(why, "the value of " + label + " is not a quoted string");
-			out->labels.emplace_back(std::move(label), std::move(value));
-			t.blanks();
-			if (t.take('}'))
-				break;
-			if (!t.take(','))
-				return fail(why, "expected ',' or '}' among the labels");
-		}
-	}
+	if (t.take('{') && !parse_labels(t, &out->labels, why))
+		return false;
 	t.blanks();
 	if (!number(t.word(), &out->value))
 		return fail(why, "the value is not a number");

@@ -129,7 +129,7 @@ expand_references(const std::string &text)
 static std::string
 http_problem(const HttpClient &client, const HttpUrl &url, const HttpAnswer &answer)
 {
-	const std::string refused = refusal(client, url, answer);
+	std::string refused = refusal(client, url, answer);
 	if (!refused.empty())
 		return refused;
 	return "HTTP " + std::to_string(answer.status) + " from " + url_origin(url);

@@ -106,24 +106,29 @@ percent_encode(const std::string &text)
 	return out;
 }
 
-/* The first line of a file, without its end of line; false with why. */
-static bool
-first_line(const std::string &path, const char *what, std::string *line, std::string *why)
+/* What a file names; why, when it cannot be had. */
+struct Secret {
+	std::string value, why;
+};
+
+/* The first line of a file, without its end of line. */
+static Secret
+first_line(const std::string &path, const char *what)
 {
+	Secret line;
 	std::ifstream in(path);
 	if (!in) {
-		*why = std::string("cannot read the ") + what + " file " + path + ": " +
+		line.why = std::string("cannot read the ") + what + " file " + path + ": " +
 		    std::strerror(errno);
-		return false;
+		return line;
 	}
-	std::getline(in, *line);
-	while (!line->empty() && std::isspace(static_cast<unsigned char>(line->back())) != 0)
-		line->pop_back();
-	if (line->empty()) {
-		*why = std::string("the ") + what + " file " + path + " is empty";
-		return false;
-	}
-	return true;
+	std::getline(in, line.value);
+	while (!line.value.empty() &&
+	    std::isspace(static_cast<unsigned char>(line.value.back())) != 0)
+		line.value.pop_back();
+	if (line.value.empty())
+		line.why = std::string("the ") + what + " file " + path + " is empty";
+	return line;
 }
 
 static std::string
@@ -132,42 +137,36 @@ base64(const std::string &text)
 	std::vector<unsigned char> out(4 * ((text.size() + 2) / 3) + 1);
 	const int n = EVP_EncodeBlock(out.data(), reinterpret_cast<const unsigned char *>(text.data()),
 	    static_cast<int>(text.size()));
-	return std::string(reinterpret_cast<const char *>(out.data()), static_cast<std::size_t>(n));
+	return {reinterpret_cast<const char *>(out.data()), static_cast<std::size_t>(n)};
 }
 
-/* The Authorization header's value, "" for none; false with why. */
-static bool
-authorization(const HttpClient &client, std::string *value, std::string *why)
+/* The Authorization header's value, empty for none. */
+static Secret
+authorization(const HttpClient &client)
 {
-	std::string line;
-	value->clear();
 	if (!client.bearer_token_file.empty()) {
-		if (!first_line(client.bearer_token_file, "bearer token", &line, why))
-			return false;
-		*value = "Bearer " + line;
-	} else if (!client.basic_auth_file.empty()) {
-		if (!first_line(client.basic_auth_file, "basic auth", &line, why))
-			return false;
-		if (line.find(':') == std::string::npos) {
-			*why = "the basic auth file " + client.basic_auth_file +
-			    " does not hold user:password";
-			return false;
-		}
-		*value = "Basic " + base64(line);
+		Secret token = first_line(client.bearer_token_file, "bearer token");
+		token.value = "Bearer " + token.value;
+		return token;
 	}
-	return true;
+	if (client.basic_auth_file.empty())
+		return {};
+	Secret pair = first_line(client.basic_auth_file, "basic auth");
+	if (pair.why.empty() && pair.value.find(':') == std::string::npos)
+		pair.why = "the basic auth file " + client.basic_auth_file + " does not hold user:password";
+	pair.value = "Basic " + base64(pair.value);
+	return pair;
 }
 
 std::string
 credentials_problem(const HttpClient &client)
 {
-	std::string value, why;
 	if (!client.ca_file.empty()) {
-		std::ifstream in(client.ca_file);
+		const std::ifstream in(client.ca_file);
 		if (!in)
 			return "cannot read the CA file " + client.ca_file + ": " + std::strerror(errno);
 	}
-	return authorization(client, &value, &why) ? "" : why;
+	return authorization(client).why;
 }
 
 /* OpenSSL's reason for a certificate it did not accept, where it has one. */
@@ -181,12 +180,7 @@ verify_problem(SSL *ssl)
 	    X509_verify_cert_error_string(result);
 }
 
-namespace {
-
-/*
- * The steps of one exchange, chained asynchronously since only those heed
- * the stream's deadline; the first failure ends the chain and is kept.
- */
+/* What one exchange holds, from resolving the name to the answer. */
 struct Exchange {
 	asio::io_context io;
 	tcp::resolver resolver{io};
@@ -199,73 +193,74 @@ struct Exchange {
 	std::string step;
 	std::chrono::milliseconds deadline{0};
 	bool secure = false;
-
-	beast::tcp_stream &socket() { return beast::get_lowest_layer(stream); }
-
-	bool
-	failed(const beast::error_code &ec, const char *what)
-	{
-		if (ec && !failure) {
-			failure = ec;
-			step = what;
-		}
-		return static_cast<bool>(ec);
-	}
-
-	void
-	read()
-	{
-		const auto done = [this](const beast::error_code &ec, std::size_t) {
-			failed(ec, "no answer from");
-		};
-		if (secure)
-			http::async_read(stream, buffer, response, done);
-		else
-			http::async_read(socket(), buffer, response, done);
-	}
-
-	void
-	write()
-	{
-		const auto done = [this](const beast::error_code &ec, std::size_t) {
-			if (!failed(ec, "cannot send to"))
-				read();
-		};
-		if (secure)
-			http::async_write(stream, request, done);
-		else
-			http::async_write(socket(), request, done);
-	}
-
-	void
-	connected()
-	{
-		if (!secure) {
-			write();
-			return;
-		}
-		stream.async_handshake(ssl::stream_base::client, [this](const beast::error_code &ec) {
-			if (!failed(ec, "TLS handshake failed with"))
-				write();
-		});
-	}
-
-	void
-	start(const std::string &host, const std::string &port)
-	{
-		resolver.async_resolve(host, port,
-		    [this](const beast::error_code &ec, const tcp::resolver::results_type &found) {
-			    if (failed(ec, "cannot resolve"))
-				    return;
-			    socket().expires_after(deadline);
-			    socket().async_connect(found, [this](const beast::error_code &c, auto &&) {
-				    if (!failed(c, "cannot reach"))
-					    connected();
-			    });
-		    });
-	}
 };
 
+/*
+ * The steps are chained asynchronously, since only those heed the stream's
+ * deadline; the first failure ends the chain and is kept.
+ */
+static bool
+failed(Exchange &x, const beast::error_code &ec, const char *what)
+{
+	if (ec && !x.failure) {
+		x.failure = ec;
+		x.step = what;
+	}
+	return static_cast<bool>(ec);
+}
+
+static void
+read_answer(Exchange &x)
+{
+	const auto done = [&x](const beast::error_code &ec, std::size_t) {
+		failed(x, ec, "no answer from");
+	};
+	if (x.secure)
+		http::async_read(x.stream, x.buffer, x.response, done);
+	else
+		http::async_read(beast::get_lowest_layer(x.stream), x.buffer, x.response, done);
+}
+
+static void
+send(Exchange &x)
+{
+	const auto done = [&x](const beast::error_code &ec, std::size_t) {
+		if (!failed(x, ec, "cannot send to"))
+			read_answer(x);
+	};
+	if (x.secure)
+		http::async_write(x.stream, x.request, done);
+	else
+		http::async_write(beast::get_lowest_layer(x.stream), x.request, done);
+}
+
+static void
+connected(Exchange &x)
+{
+	if (!x.secure) {
+		send(x);
+		return;
+	}
+	x.stream.async_handshake(ssl::stream_base::client, [&x](const beast::error_code &ec) {
+		if (!failed(x, ec, "TLS handshake failed with"))
+			send(x);
+	});
+}
+
+static void
+start(Exchange &x, const std::string &host, const std::string &port)
+{
+	x.resolver.async_resolve(host, port,
+	    [&x](const beast::error_code &ec, const tcp::resolver::results_type &found) {
+		    if (failed(x, ec, "cannot resolve"))
+			    return;
+		    beast::tcp_stream &socket = beast::get_lowest_layer(x.stream);
+		    socket.expires_after(x.deadline);
+		    socket.async_connect(found, [&x](const beast::error_code &c, auto &&) {
+			    if (!failed(x, c, "cannot reach"))
+				    connected(x);
+		    });
+	    });
 }
 
 /* Trust, the name to check the certificate against, and SNI; false with why. */
@@ -306,8 +301,9 @@ HttpAnswer
 http_request(const HttpClient &client, const HttpUrl &url, const HttpRequest &request)
 {
 	HttpAnswer answer;
-	std::string credentials;
-	if (!authorization(client, &credentials, &answer.error))
+	const Secret credentials = authorization(client);
+	answer.error = credentials.why;
+	if (!answer.error.empty())
 		return answer;
 	Exchange x;
 	x.secure = url.tls;
@@ -320,17 +316,17 @@ http_request(const HttpClient &client, const HttpUrl &url, const HttpRequest &re
 	x.request.set(http::field::user_agent, "cpuspend");
 	if (!request.accept.empty())
 		x.request.set(http::field::accept, request.accept);
-	if (!credentials.empty())
-		x.request.set(http::field::authorization, credentials);
+	if (!credentials.value.empty())
+		x.request.set(http::field::authorization, credentials.value);
 	if (!request.content_type.empty())
 		x.request.set(http::field::content_type, request.content_type);
 	x.request.body() = request.body;
 	x.request.prepare_payload();
-	x.start(url.host, url.port);
+	start(x, url.host, url.port);
 	x.io.run_for(x.deadline + std::chrono::seconds(1));
 	const std::string where = url_origin(url);
 	if (!x.io.stopped()) {
-		char seconds[32];
+		char seconds[sizeof "-1.23457e-100"];
 		std::snprintf(seconds, sizeof seconds, "%g", client.timeout);
 		answer.error = "no answer from " + where + " within " + seconds + " s";
 	} else if (x.failure == beast::error::timeout) {
