@@ -11,3 +11,6 @@ set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 set(CMAKE_STRIP aarch64-linux-gnu-strip)
+# pkg-config, which FindOpenSSL asks first, would give the build machine's
+# libraries; only the arm64 ones are looked at.
+set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig")
