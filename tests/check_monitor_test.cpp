@@ -22,12 +22,18 @@
 namespace {
 
 std::string
-captured(const std::string &name)
+contents(const std::string &path)
 {
-	std::ifstream in(std::string(PROMETHEUS_CAPTURES) + "/" + name + ".json");
+	std::ifstream in(path);
 	std::stringstream text;
 	text << in.rdbuf();
 	return text.str();
+}
+
+std::string
+captured(const std::string &name)
+{
+	return contents(std::string(PROMETHEUS_CAPTURES) + "/" + name + ".json");
 }
 
 TEST(ParsePrometheus, EveryFormOfAnswer)
@@ -212,17 +218,10 @@ TEST(Url, EncodingAndParts)
 	}
 }
 
-}
-
-namespace {
-
 std::string
 page(const std::string &name)
 {
-	std::ifstream in(std::string(EXPORTER_CAPTURES) + "/" + name + ".txt");
-	std::stringstream text;
-	text << in.rdbuf();
-	return text.str();
+	return contents(std::string(EXPORTER_CAPTURES) + "/" + name + ".txt");
 }
 
 /* The pages as Debian's exporters served them (tests/exporters, captured by .ci/monitor). */
