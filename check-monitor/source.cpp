@@ -144,8 +144,9 @@ read_prometheus(const HttpClient &client, const HttpUrl &url, const std::string 
 	const HttpAnswer answer = http_request(client, url, request);
 	if (!answer.ok)
 		return failed(answer.error);
-	if (!refusal(client, url, answer).empty())
-		return failed(refusal(client, url, answer));
+	std::string refused = refusal(client, url, answer);
+	if (!refused.empty())
+		return failed(refused);
 	Reading r = parse_prometheus(answer.body);
 	/* Prometheus's own error object says more than the status code. */
 	if (!r.ok && answer.status != http_ok &&

@@ -24,7 +24,6 @@
 #include <thread>
 #include <vector>
 
-#include <csignal>
 #include <sstream>
 
 #include <sys/stat.h>
