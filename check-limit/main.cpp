@@ -16,7 +16,6 @@
 #include <vector>
 
 #include <getopt.h>
-#include <sched.h>
 #include <sys/resource.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -26,6 +25,9 @@
 #include "cli.h"
 #include "process.h"
 #include "copies.h"
+#include "metrics.h"
+#include "progress.h"
+#include "publish.h"
 #include "report.h"
 #include "verdict.h"
 
@@ -38,11 +40,13 @@ static constexpr char expect_variable[] = "CPUSPEND_EXPECT_MILLICPUS";
 static void
 usage(std::FILE *out)
 {
-	std::fprintf(out, "usage: %s [--json] [--copies N] [--seconds S] "
-	    "[--tolerance PERCENT]\n       %*s [--expect CPUS] [--program PATH]\n"
+	const int indent = static_cast<int>(sizeof name - 1);
+	std::fprintf(out, "usage: %s [--json | --metrics] [--copies N] [--seconds S] "
+	    "[--tolerance PERCENT]\n       %*s [--expect CPUS] [--program PATH] [--textfile PATH]\n"
+	    "       %*s [--push URL [--ca-file FILE] [--bearer-token-file FILE |\n"
+	    "       %*s  --basic-auth-file FILE] [--timeout SECONDS]]\n"
 	    "       %s --gather [--reports N] [--json] < reports\n"
-	    "       %s --help | --version\n", name, static_cast<int>(sizeof name - 1), "", name,
-	    name);
+	    "       %s --help | --version\n", name, indent, "", indent, "", indent, "", name, name);
 }
 
 static const Cli cli = {name, CPUSPEND_VERSION, usage};
@@ -90,23 +94,19 @@ parse_options(int argc, char *argv[])
 			usage_error(cli, c == expect ? "--expect" : nullptr, optarg);
 	}
 	no_operands(cli, argc, argv);
-	if (o.reports > 0 && !o.gather) {
-		std::fprintf(stderr, "%s: --reports goes with --gather\n", name);
+	check_shared_options(cli, o.run);
+	const char *wrong = nullptr;
+	if (o.reports > 0 && !o.gather)
+		wrong = "--reports goes with --gather";
+	else if (o.gather && metrics_wanted(o.run.metrics))
+		wrong = "--metrics, --textfile and --push do not go with --gather";
+	if (wrong != nullptr) {
+		std::fprintf(stderr, "%s: %s\n", name, wrong);
 		usage_error(cli, nullptr, nullptr);
 	}
 	if (o.expect == 0)
 		o.expect = expect_from_environment();
 	return o;
-}
-
-static int
-allowed_cpus()
-{
-	cpu_set_t set;
-	CPU_ZERO(&set);
-	if (sched_getaffinity(0, sizeof set, &set) != 0)
-		return static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
-	return CPU_COUNT(&set);
 }
 
 /* The limit in force: the quota's processors, else the CPUs this may run on. */
@@ -126,9 +126,7 @@ figures(const Options &o, const Report &r, int cpus, const Limit &after, int cpu
 	f.seconds = o.run.seconds;
 	f.tolerance = o.run.tolerance / percent;
 	f.cpus = cpus;
-	f.capacity = std::min<double>(cpus, o.run.copies);
-	if (l.quota)
-		f.capacity = std::min(quota_cpus(l), f.capacity);
+	f.capacity = copies_capacity(l, cpus, o.run.copies);
 	f.quota = l.quota;
 	f.quota_cpus = l.quota ? quota_cpus(l) : 0;
 	f.period = l.quota ? static_cast<double>(l.period_us) / microseconds : 0;
@@ -184,6 +182,32 @@ gather_reports(const Options &o)
 	return status;
 }
 
+/* What a check that cannot be made needs to say so where its metrics go. */
+static const Options *options = nullptr;
+static Origin origin;
+
+static void
+report_cannot_check()
+{
+	publish_metrics(cli, options->run, origin.node,
+	    cannot_check_metrics(origin, options->expect));
+}
+
+/* The report, where the options send it; the status says how the check went. */
+static int
+report(const Options &o, const Report &r)
+{
+	if (o.run.json)
+		print_json(r);
+	else if (!o.run.metrics.print)
+		print_table(r);
+	const int status = r.verdict == Verdict::ok || r.verdict == Verdict::ok_shared ? 0 : 1;
+	if (!metrics_wanted(o.run.metrics))
+		return status;
+	const int sent = publish_metrics(cli, o.run, r.origin.node, limit_metrics(r, unix_seconds()));
+	return sent != 0 ? sent : status;
+}
+
 int
 main(int argc, char *argv[])
 {
@@ -193,10 +217,14 @@ main(int argc, char *argv[])
 	Options o = parse_options(argc, argv);
 	if (o.gather)
 		return gather_reports(o);
+	origin = origin_from_environment();
+	options = &o;
+	if (metrics_wanted(o.run.metrics))
+		on_cannot_check(report_cannot_check);
 	o.run.program = resolve_program(cli, o.run.program);
 
 	Report r;
-	r.origin = origin_from_environment();
+	r.origin = origin;
 	r.limit = find_limit("");
 	if (r.limit.version == 0)
 		cannot_check(cli, "no CPU controller visible: " + r.limit.why);
@@ -211,7 +239,9 @@ main(int argc, char *argv[])
 	sigprocmask(SIG_BLOCK, &watched, &old_mask);
 	r.copies.resize(static_cast<std::size_t>(o.run.copies));
 	const CpuStats before = read_stats("", r.limit);
-	const RunEnd end = run_copies(o.run.program, o.run.seconds, old_mask, r.copies);
+	Progress progress(name, o.run.copies * static_cast<double>(o.run.seconds) /
+	    copies_capacity(r.limit, cpus, o.run.copies));
+	const RunEnd end = run_copies(o.run.program, o.run.seconds, old_mask, r.copies, &progress);
 	if (end.how != RunEnd::done)
 		copies_stopped(cli, end, r.copies);
 	r.used = stats_since(before, read_stats("", r.limit));
@@ -219,9 +249,5 @@ main(int argc, char *argv[])
 
 	r.figures = figures(o, r, cpus, after, allowed_cpus());
 	r.verdict = judge(r.figures);
-	if (o.run.json)
-		print_json(r);
-	else
-		print_table(r);
-	return r.verdict == Verdict::ok || r.verdict == Verdict::ok_shared ? 0 : 1;
+	return report(o, r);
 }

@@ -25,6 +25,10 @@ struct Report {
 
 void print_table(const Report &r);
 void print_json(const Report &r);
+/* The report as metrics, ended at now (seconds since the epoch). */
+std::string limit_metrics(const Report &r, double now);
+/* The metrics of a check whose copies could not run, now: it did not hold. */
+std::string cannot_check_metrics(const Origin &origin, double expect);
 
 /* Gathered reports: a row each, the count of each verdict, and the nodes where it failed. */
 void print_gathered_table(const Gathering &g, int expected);

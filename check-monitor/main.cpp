@@ -23,6 +23,9 @@
 #include "process.h"
 #include "report.h"
 #include "http.h"
+#include "metrics.h"
+#include "progress.h"
+#include "publish.h"
 #include "scrape.h"
 #include "source.h"
 #include "verdict.h"
@@ -33,7 +36,6 @@ static constexpr double prometheus_interval = 15; /* its default scrape interval
 static constexpr double command_interval = 1;
 static constexpr double default_settle = 60;
 static constexpr double most_seconds = 86400;
-static constexpr double least_timeout = 0.001;
 static constexpr double reading_period = 1;
 /* A change of the figure below this share of the tolerance's band is noise. */
 static constexpr double noise_share = 0.1;
@@ -47,9 +49,10 @@ usage(std::FILE *out)
 	    "       %s --scrape URL --query SELECTOR [http options] [options]\n"
 	    "       %s --command CMD [--unit s|ms|us|ns] [options]\n"
 	    "http options: [--ca-file FILE] [--bearer-token-file FILE | --basic-auth-file FILE]\n"
-	    "         [--timeout SECONDS]\n"
-	    "options: [--json] [--copies N] [--seconds S] [--tolerance PERCENT]\n"
+	    "         [--timeout SECONDS], for the monitor and the Pushgateway alike\n"
+	    "options: [--json | --metrics] [--copies N] [--seconds S] [--tolerance PERCENT]\n"
 	    "         [--interval SECONDS] [--settle SECONDS] [--program PATH]\n"
+	    "         [--textfile PATH] [--push URL]\n"
 	    "       %s --help | --version\n", name, name, name, name);
 }
 
@@ -59,7 +62,6 @@ struct Options {
 	CopyOptions run;
 	std::string url, query, command;
 	bool scrape = false; /* url is an exporter's page, query a selector */
-	HttpClient http;
 	std::string unit = "s";
 	double scale = 1;
 	double interval = -1;
@@ -82,17 +84,10 @@ unit_scale(const char *unit)
 static Options
 parse_options(int argc, char *argv[])
 {
-	enum {
-		prometheus = option_own, scrape, query, command, unit, interval, settle, ca_file,
-		bearer_token_file, basic_auth_file, timeout,
-	};
+	enum { prometheus = option_own, scrape, query, command, unit, interval, settle };
 	const std::vector<option> longs = options_with({
 	    {"prometheus", required_argument, nullptr, prometheus},
 	    {"scrape", required_argument, nullptr, scrape},
-	    {"ca-file", required_argument, nullptr, ca_file},
-	    {"bearer-token-file", required_argument, nullptr, bearer_token_file},
-	    {"basic-auth-file", required_argument, nullptr, basic_auth_file},
-	    {"timeout", required_argument, nullptr, timeout},
 	    {"query", required_argument, nullptr, query},
 	    {"command", required_argument, nullptr, command},
 	    {"unit", required_argument, nullptr, unit},
@@ -113,19 +108,6 @@ parse_options(int argc, char *argv[])
 			o.url = optarg;
 			o.scrape = c == scrape;
 			urls++;
-			break;
-		case ca_file:
-			o.http.ca_file = optarg;
-			break;
-		case bearer_token_file:
-			o.http.bearer_token_file = optarg;
-			break;
-		case basic_auth_file:
-			o.http.basic_auth_file = optarg;
-			break;
-		case timeout:
-			o.http.timeout = decimal_number(cli, "--timeout", optarg, least_timeout,
-			    most_seconds);
 			break;
 		case query:
 			o.query = optarg;
@@ -156,11 +138,7 @@ parse_options(int argc, char *argv[])
 		    name);
 		usage_error(cli, nullptr, nullptr);
 	}
-	if (!o.http.bearer_token_file.empty() && !o.http.basic_auth_file.empty()) {
-		std::fprintf(stderr, "%s: give --bearer-token-file or --basic-auth-file, not both\n",
-		    name);
-		usage_error(cli, nullptr, nullptr);
-	}
+	check_shared_options(cli, o.run);
 	/* An exporter read directly is as fresh as a command's figure. */
 	if (o.interval < 0)
 		o.interval = from_server && !o.scrape ? prometheus_interval : command_interval;
@@ -186,6 +164,7 @@ struct Monitor {
 	HttpUrl url;
 	Selector selector;
 	Signals signals;
+	Progress *progress;
 };
 
 /* One reading; one that cannot be made ends the check. */
@@ -194,11 +173,13 @@ read(const Monitor &m)
 {
 	Reading r;
 	if (!m.o.command.empty())
-		r = read_command({m.o.command, m.o.scale, m.o.http.timeout}, m.signals);
+		r = read_command({m.o.command, m.o.scale, m.o.run.http.timeout}, m.signals);
 	else if (m.o.scrape)
-		r = read_scrape(m.o.http, m.url, m.selector);
+		r = read_scrape(m.o.run.http, m.url, m.selector);
 	else
-		r = read_prometheus(m.o.http, m.url, m.o.query);
+		r = read_prometheus(m.o.run.http, m.url, m.o.query);
+	if (r.signal != 0 || !r.ok)
+		m.progress->erase();
 	if (r.signal != 0)
 		interrupted(cli, r.signal);
 	if (!r.ok)
@@ -216,8 +197,10 @@ pause(const Monitor &m)
 		if (left <= 0)
 			return;
 		const int sig = take_signal(m.signals.watched, left);
-		if (sig != 0 && sig != SIGCHLD)
+		if (sig != 0 && sig != SIGCHLD) {
+			m.progress->erase();
 			interrupted(cli, sig);
+		}
 	}
 }
 
@@ -239,10 +222,38 @@ wait_for_monitor(const Monitor &m, MonitorReport &r, double ended)
 		}
 		if (r.waited >= m.o.settle)
 			break;
+		m.progress->waiting("for the monitor's figure to settle", r.waited, m.o.settle);
 		pause(m);
 	}
+	m.progress->erase();
 	f.went_back = settling.went_back() ||
 	    (r.after.series && r.after.value < r.before.value - noise);
+}
+
+/* What a check that cannot be made needs to say so where its metrics go. */
+static const Options *options = nullptr;
+static Origin origin;
+
+static void
+report_cannot_check()
+{
+	publish_metrics(cli, options->run, origin.node, cannot_check_metrics(origin));
+}
+
+/* The report, where the options send it; the status says how the check went. */
+static int
+report(const Options &o, const MonitorReport &r)
+{
+	if (o.run.json)
+		print_json(r);
+	else if (!o.run.metrics.print)
+		print_table(r);
+	const int status = r.verdict == MonitorVerdict::accurate ? 0 : 1;
+	if (!metrics_wanted(o.run.metrics))
+		return status;
+	const int sent = publish_metrics(cli, o.run, r.origin.node,
+	    monitor_metrics(r, unix_seconds()));
+	return sent != 0 ? sent : status;
 }
 
 int
@@ -252,9 +263,17 @@ main(int argc, char *argv[])
 	/* Ignored, the kernel would reap the copies itself and leave nothing to wait for. */
 	signal(SIGCHLD, SIG_DFL);
 	Options o = parse_options(argc, argv);
+	origin = origin_from_environment();
+	options = &o;
+	if (metrics_wanted(o.run.metrics))
+		on_cannot_check(report_cannot_check);
 	o.run.program = resolve_program(cli, o.run.program);
-	Monitor m{o, {}, {}, {{}, watched_signals()}};
+	const Limit limit = find_limit("");
+	Progress progress(name, o.run.copies * static_cast<double>(o.run.seconds) /
+	    copies_capacity(limit, allowed_cpus(), o.run.copies));
+	Monitor m{o, {}, {}, {{}, watched_signals()}, &progress};
 	MonitorReport r;
+	r.origin = origin;
 	if (o.command.empty()) {
 		o.query = expand_references(o.query);
 		std::string why;
@@ -262,7 +281,7 @@ main(int argc, char *argv[])
 			cannot_check(cli, o.url + ": " + why);
 		if (o.scrape && !parse_selector(o.query, &m.selector, &why))
 			cannot_check(cli, "--query " + o.query + ": " + why);
-		why = credentials_problem(o.http);
+		why = credentials_problem(o.run.http);
 		if (!why.empty())
 			cannot_check(cli, why);
 		r.source = o.scrape ? "scrape" : "prometheus";
@@ -277,13 +296,13 @@ main(int argc, char *argv[])
 	r.seconds = o.run.seconds;
 	sigprocmask(SIG_BLOCK, &m.signals.watched, &m.signals.mask);
 
-	const Limit limit = find_limit("");
 	const CpuStats stats_before = read_stats("", limit);
 	r.before = read(m);
 	/* What the checker spent up to here is in the figure before already. */
 	const double own_before = own_cpu(r.copies);
 	r.copies.resize(static_cast<std::size_t>(o.run.copies));
-	const RunEnd end = run_copies(o.run.program, o.run.seconds, m.signals.mask, r.copies);
+	const RunEnd end = run_copies(o.run.program, o.run.seconds, m.signals.mask, r.copies,
+	    &progress);
 	if (end.how != RunEnd::done)
 		copies_stopped(cli, end, r.copies);
 	const double ended = monotonic_seconds();
@@ -298,9 +317,5 @@ main(int argc, char *argv[])
 	f.seen = r.after.value - r.before.value;
 	f.own = own_cpu(r.copies) - own_before;
 	r.verdict = judge(f);
-	if (o.run.json)
-		print_json(r);
-	else
-		print_table(r);
-	return r.verdict == MonitorVerdict::accurate ? 0 : 1;
+	return report(o, r);
 }

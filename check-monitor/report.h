@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "copies.h"
+#include "origin.h"
 #include "source.h"
 #include "verdict.h"
 
 struct MonitorReport {
+	Origin origin;
 	std::string source;  /* "prometheus" or "command" */
 	std::string where;   /* the server's URL, or the command */
 	std::string query;   /* with Prometheus */
@@ -30,5 +32,9 @@ struct MonitorReport {
 
 void print_table(const MonitorReport &r);
 void print_json(const MonitorReport &r);
+/* The report as metrics, ended at now (seconds since the epoch). */
+std::string monitor_metrics(const MonitorReport &r, double now);
+/* The metrics of a check that could not be made, now: the monitor was not shown right. */
+std::string cannot_check_metrics(const Origin &origin);
 
 #endif

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -428,3 +429,20 @@ read_stats(const std::string &root, const Limit &limit)
 	return stats;
 }
 
+
+int
+allowed_cpus()
+{
+	cpu_set_t set;
+	CPU_ZERO(&set);
+	if (sched_getaffinity(0, sizeof set, &set) != 0)
+		return static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
+	return CPU_COUNT(&set);
+}
+
+double
+copies_capacity(const Limit &limit, int cpus, int copies)
+{
+	const double most = std::min(cpus, copies);
+	return limit.quota ? std::min(quota_cpus(limit), most) : most;
+}

@@ -64,6 +64,12 @@ quota_cpus(const Limit &limit)
 	return static_cast<double>(limit.quota_us) / static_cast<double>(limit.period_us);
 }
 
+/* The CPUs this process may run on. */
+int allowed_cpus();
+
+/* The processors that copies running at once can have, under the limit on cpus. */
+double copies_capacity(const Limit &limit, int cpus, int copies);
+
 /* True when the limit quota/period is tighter than the one limit has. */
 bool tighter(long long quota, long long period, const Limit &limit);
 

@@ -18,7 +18,11 @@ static constexpr int decimal = 10;
 /* The status a shell gives for a signal: its number past this. */
 static constexpr int signal_status = 128;
 
+static constexpr double least_timeout = 0.001;
+static constexpr double most_timeout = 86400;
+
 static const char *exit_name = "";
+static void (*cannot_check_report)() = nullptr;
 
 /*
  * As coreutils' close_stdout: a failure to flush, an error met earlier, or
@@ -77,15 +81,62 @@ options_with(const std::vector<option> &own)
 	    {"json", no_argument, nullptr, option_json},
 	    {"help", no_argument, nullptr, option_help},
 	    {"version", no_argument, nullptr, option_version},
+	    {"metrics", no_argument, nullptr, option_metrics},
+	    {"textfile", required_argument, nullptr, option_textfile},
+	    {"push", required_argument, nullptr, option_push},
+	    {"ca-file", required_argument, nullptr, option_ca_file},
+	    {"bearer-token-file", required_argument, nullptr, option_bearer_token_file},
+	    {"basic-auth-file", required_argument, nullptr, option_basic_auth_file},
+	    {"timeout", required_argument, nullptr, option_timeout},
 	};
 	all.insert(all.end(), own.begin(), own.end());
 	all.push_back({nullptr, 0, nullptr, 0});
 	return all;
 }
 
+/* The options of the metrics and of HTTP. */
+static bool
+output_option(const Cli &cli, int c, CopyOptions &o)
+{
+	std::string why;
+	switch (c) {
+	case option_metrics:
+		o.metrics.print = true;
+		return true;
+	case option_textfile:
+		if (*optarg == '\0')
+			usage_error(cli, "--textfile", optarg);
+		o.metrics.textfile = optarg;
+		return true;
+	case option_push:
+		if (!parse_url(optarg, &o.metrics.gateway, &why)) {
+			std::fprintf(stderr, "%s: --push %s: %s\n", cli.name, optarg, why.c_str());
+			usage_error(cli, nullptr, nullptr);
+		}
+		o.metrics.push = optarg;
+		return true;
+	case option_ca_file:
+		o.http.ca_file = optarg;
+		return true;
+	case option_bearer_token_file:
+		o.http.bearer_token_file = optarg;
+		return true;
+	case option_basic_auth_file:
+		o.http.basic_auth_file = optarg;
+		return true;
+	case option_timeout:
+		o.http.timeout = decimal_number(cli, "--timeout", optarg, least_timeout, most_timeout);
+		return true;
+	default:
+		return false;
+	}
+}
+
 bool
 shared_option(const Cli &cli, int c, CopyOptions &o)
 {
+	if (output_option(cli, c, o))
+		return true;
 	switch (c) {
 	case option_copies:
 		o.copies = whole_number(cli, "--copies", optarg, 1, most_copies);
@@ -123,6 +174,26 @@ no_operands(const Cli &cli, int argc, char *argv[])
 }
 
 void
+check_shared_options(const Cli &cli, const CopyOptions &o)
+{
+	const char *conflict = nullptr;
+	if (o.json && o.metrics.print)
+		conflict = "give --json or --metrics, not both";
+	else if (!o.http.bearer_token_file.empty() && !o.http.basic_auth_file.empty())
+		conflict = "give --bearer-token-file or --basic-auth-file, not both";
+	if (conflict == nullptr)
+		return;
+	std::fprintf(stderr, "%s: %s\n", cli.name, conflict);
+	usage_error(cli, nullptr, nullptr);
+}
+
+void
+on_cannot_check(void (*report)())
+{
+	cannot_check_report = report;
+}
+
+void
 usage_error(const Cli &cli, const char *what, const char *value)
 {
 	if (what != nullptr)
@@ -135,6 +206,11 @@ void
 cannot_check(const Cli &cli, const std::string &why)
 {
 	std::fprintf(stderr, "%s: %s\n", cli.name, why.c_str());
+	/* Once: a report that cannot be made is no reason to try again. */
+	void (*report)() = cannot_check_report;
+	cannot_check_report = nullptr;
+	if (report != nullptr)
+		report();
 	std::exit(2);
 }
 

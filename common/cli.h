@@ -15,12 +15,27 @@
 #include <getopt.h>
 
 #include "copies.h"
+#include "http.h"
 
 struct Cli {
 	const char *name;
 	const char *version;
 	void (*usage)(std::FILE *out);
 };
+
+/* The report as metrics: instead of the table, into a textfile, to a Pushgateway. */
+struct MetricsOptions {
+	bool print = false;
+	std::string textfile;
+	std::string push; /* as given */
+	HttpUrl gateway;  /* as parsed */
+};
+
+inline bool
+metrics_wanted(const MetricsOptions &m)
+{
+	return m.print || !m.textfile.empty() || !m.push.empty();
+}
 
 struct CopyOptions {
 	static constexpr int default_seconds = 5;
@@ -29,6 +44,8 @@ struct CopyOptions {
 	double tolerance = 0; /* percent */
 	std::string program;
 	bool json = false;
+	MetricsOptions metrics;
+	HttpClient http; /* for a monitor, and the Pushgateway */
 };
 
 /* The values getopt_long returns for the shared options; a checker's own follow. */
@@ -40,6 +57,13 @@ enum SharedOption {
 	option_json,
 	option_help,
 	option_version,
+	option_metrics,
+	option_textfile,
+	option_push,
+	option_ca_file,
+	option_bearer_token_file,
+	option_basic_auth_file,
+	option_timeout,
 	option_own,
 };
 
@@ -55,12 +79,21 @@ void guard_standard_streams(const Cli &cli);
 std::vector<option> options_with(const std::vector<option> &own);
 /* Takes a shared option, or returns false for one of the checker's own. */
 bool shared_option(const Cli &cli, int c, CopyOptions &o);
-/* After getopt_long: no operands are taken. */
+/*
+ * After getopt_long: no operands are taken, and the shared options that
+ * exclude each other were not both given.
+ */
 void no_operands(const Cli &cli, int argc, char *argv[]);
+void check_shared_options(const Cli &cli, const CopyOptions &o);
 
 [[noreturn]] void usage_error(const Cli &cli, const char *what, const char *value);
 /* One line on standard error and status 2: the check could not be made. */
 [[noreturn]] void cannot_check(const Cli &cli, const std::string &why);
+/*
+ * What cannot_check does before it exits, once the options are read: a
+ * check that could not be made still says so where its metrics go.
+ */
+void on_cannot_check(void (*report)());
 int whole_number(const Cli &cli, const char *option, const char *text, int low, int high);
 double decimal_number(const Cli &cli, const char *option, const char *text, double low,
     double high);

@@ -13,6 +13,7 @@
 
 #include "json.h"
 #include "process.h"
+#include "progress.h"
 
 static constexpr std::size_t error_line_max = 512;
 static constexpr std::size_t schedstat_max = 128;
@@ -122,7 +123,7 @@ reap(Copy &copy)
 
 /* Sleeps until every copy has ended, or one fails, or a signal stops the check. */
 static RunEnd
-wait_for(std::vector<Copy> &copies, int err_fd)
+wait_for(std::vector<Copy> &copies, int err_fd, Progress *progress)
 {
 	const sigset_t watched = watched_signals();
 	std::vector<std::pair<pid_t, std::size_t>> by_pid;
@@ -131,13 +132,18 @@ wait_for(std::vector<Copy> &copies, int err_fd)
 	std::sort(by_pid.begin(), by_pid.end());
 	std::size_t running = copies.size();
 	RunEnd end;
+	const double start = monotonic_seconds();
+	const bool shown = progress != nullptr && progress->shown();
 	while (running > 0) {
-		siginfo_t info{};
-		if (sigwaitinfo(&watched, &info) < 0)
+		if (shown)
+			progress->copies(running, copies.size(), monotonic_seconds() - start);
+		const int sig = shown ? take_signal(watched, Progress::period) :
+		    sigwaitinfo(&watched, nullptr);
+		if (sig <= 0)
 			continue;
-		if (info.si_signo != SIGCHLD) {
+		if (sig != SIGCHLD) {
 			end.how = RunEnd::interrupted;
-			end.signal = info.si_signo;
+			end.signal = sig;
 			end.stopped = stop_all(copies);
 			return end;
 		}
@@ -174,7 +180,7 @@ wait_for(std::vector<Copy> &copies, int err_fd)
  */
 RunEnd
 run_copies(const std::string &program, int seconds, const sigset_t &mask,
-    std::vector<Copy> &copies)
+    std::vector<Copy> &copies, Progress *progress)
 {
 	RunEnd end;
 	const int err_fd = memfd_create("stderr", MFD_CLOEXEC);
@@ -203,7 +209,9 @@ run_copies(const std::string &program, int seconds, const sigset_t &mask,
 	}
 	close(null_fd);
 	if (end.how == RunEnd::done)
-		end = wait_for(copies, err_fd);
+		end = wait_for(copies, err_fd, progress);
 	close(err_fd);
+	if (progress != nullptr)
+		progress->erase();
 	return end;
 }

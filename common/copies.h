@@ -34,6 +34,7 @@ struct RunEnd {
 };
 
 class JsonWriter;
+class Progress;
 /* The copies as the array "runs" of a report: each one's pid and figures. */
 void runs_json(JsonWriter &j, const std::vector<Copy> &copies);
 
@@ -44,9 +45,10 @@ sigset_t watched_signals();
  * Runs "program -seconds S" n times at once, with signals blocked as
  * watched_signals() gives them and the copies given mask, and returns once every copy has ended or
  * the check must stop; no copy, nor anything a copy started, is left
- * running.
+ * running.  A progress given is shown while they run, and erased before
+ * this returns.
  */
 RunEnd run_copies(const std::string &program, int seconds, const sigset_t &mask,
-    std::vector<Copy> &copies);
+    std::vector<Copy> &copies, Progress *progress = nullptr);
 
 #endif

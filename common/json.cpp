@@ -53,6 +53,23 @@ utf8_length(const std::string &text, std::size_t i)
 	return 0;
 }
 
+std::string
+valid_utf8(const std::string &text)
+{
+	std::string out;
+	for (std::size_t i = 0; i < text.size();) {
+		const std::size_t length = utf8_length(text, i);
+		if (length == 0) {
+			out += replacement_character;
+			i++;
+		} else {
+			out.append(text, i, length);
+			i += length;
+		}
+	}
+	return out;
+}
+
 /*
  * Quotes and backslashes are escaped, and so are control characters, as
  * \u00XX.  A well-formed UTF-8 sequence is copied whole; any other byte

@@ -9,6 +9,9 @@
 
 #include <string>
 
+/* text with every byte that is not well-formed UTF-8 made U+FFFD. */
+std::string valid_utf8(const std::string &text);
+
 /* text as a JSON string: quoted, escaped, and valid UTF-8 whatever it held. */
 std::string json_string(const std::string &text);
 
