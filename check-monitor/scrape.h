@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "metrics.h"
+
 struct Matcher {
 	enum Op { equal, not_equal, matches, not_matches } op = equal;
 	std::string label, value;
@@ -28,7 +30,6 @@ struct Selector {
 /* A vector selector and nothing past it, or false with why. */
 bool parse_selector(const std::string &text, Selector *out, std::string *why);
 
-using Labels = std::vector<std::pair<std::string, std::string>>;
 
 struct Sample {
 	std::string name;

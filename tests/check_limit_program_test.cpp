@@ -345,4 +345,109 @@ TEST(CheckLimitProgram, GatheredTableEndsEveryLine)
 	}
 }
 
+
+/* Both checkers, on a run that needs nothing but /bin/true. */
+const std::string limit_run = checker + " --program /bin/true --seconds 1";
+const std::string monitor_run = CHECK_MONITOR_BINARY " --command 'echo 1' --interval 0 "
+    "--settle 0 --program /bin/true --seconds 1";
+
+Outcome
+shell(const std::string &line)
+{
+	Launch launch;
+	launch.program = "/bin/bash";
+	return Child({"-c", line}, launch).wait();
+}
+
+std::string
+file_contents(const std::string &path)
+{
+	std::ifstream in(path);
+	std::stringstream text;
+	text << in.rdbuf();
+	return text.str();
+}
+
+/* Where the metrics cannot go, the report is still out, and one line says why not. */
+TEST(CheckLimitProgram, MetricsThatCannotGoOutExitTwoAfterTheReport)
+{
+	SKIP_WITHOUT_CGROUP();
+	const struct {
+		const char *where, *said;
+	} places[] = {
+	    {"--textfile /nonexistent/cpuspend.prom", ": cannot write /nonexistent/cpuspend.prom: "},
+	    {"--push http://127.0.0.1:1", ": cannot push to http://127.0.0.1:1/metrics/job/"},
+	};
+	for (const std::string &run_line : {limit_run, monitor_run}) {
+		for (const auto &p : places) {
+			const std::string line = run_line + " " + p.where;
+			const Outcome run = shell(line);
+			EXPECT_EQ(run.exit_status, 2) << line << ": " << run.err;
+			EXPECT_NE(run.out.find("\nverdict       "), std::string::npos) << line << ": " << run.out;
+			EXPECT_NE(run.err.find(p.said), std::string::npos) << line << ": " << run.err;
+			EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << line << ": "
+			    << run.err;
+		}
+	}
+}
+
+/* A check that cannot be made still says so in its textfile, so that an alert fires. */
+TEST(CheckLimitProgram, ACheckThatCannotRunStillWritesItsMetrics)
+{
+	char dir[] = "/tmp/cpuspend-cannot.XXXXXX";
+	ASSERT_NE(mkdtemp(dir), nullptr);
+	const std::string path = std::string(dir) + "/check.prom";
+	const struct {
+		std::string line;
+		const char *metric;
+		bool needs_cgroup;
+	} cases[] = {
+	    {checker + " --program /nonexistent", "cpuspend_limit_check", false},
+	    {checker + " --program /bin/false --seconds 1", "cpuspend_limit_check", true},
+	    {CHECK_MONITOR_BINARY " --command false --program /bin/true --seconds 1",
+	        "cpuspend_monitor_check", false},
+	};
+	for (const auto &c : cases) {
+		if (c.needs_cgroup && !cgroup_visible())
+			continue;
+		unlink(path.c_str());
+		const std::string line = c.line + " --metrics --textfile " + path;
+		const Outcome run = shell(line);
+		EXPECT_EQ(run.exit_status, 2) << line << ": " << run.err;
+		EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << line << ": " << run.err;
+		const std::string page = file_contents(path);
+		EXPECT_EQ(page, run.out) << line;
+		const std::string metric = c.metric;
+		EXPECT_NE(page.find("\n" + metric + "_ok{node=\""), std::string::npos) << page;
+		EXPECT_NE(page.find("} 0\n# HELP " + metric + "_verdict"), std::string::npos) << page;
+		EXPECT_NE(page.find(",verdict=\"cannot-check\"} 1\n"), std::string::npos) << page;
+		EXPECT_NE(page.find("\n" + metric + "_last_run_timestamp_seconds{"), std::string::npos)
+		    << page;
+	}
+	unlink(path.c_str());
+	rmdir(dir);
+}
+
+/*
+ * On a terminal the copies' progress is one line rewritten in place and
+ * erased at the end; anywhere else nothing is added.
+ */
+TEST(CheckLimitProgram, ProgressOnATerminalOnly)
+{
+	SKIP_WITHOUT_CGROUP();
+	if (shell("command -v script").exit_status != 0)
+		GTEST_SKIP() << "no script(1) for a pseudo-terminal";
+	const std::string check = checker + " --program " CPUSPEND_BINARY " --seconds 2";
+	const Outcome shown = shell("script -qefc '" + check + " >/dev/null' /dev/null");
+	EXPECT_EQ(shown.exit_status, 0) << shown.err;
+	EXPECT_EQ(shown.out.rfind("\rcpuspend-check-limit: 1 of 1 copy running, 0 s of 2 s expected",
+	    0), 0U) << shown.out;
+	EXPECT_NE(shown.out.find(", 1 s of 2 s expected"), std::string::npos) << shown.out;
+	const std::string erased = "\r\033[K";
+	ASSERT_GE(shown.out.size(), erased.size());
+	EXPECT_EQ(shown.out.substr(shown.out.size() - erased.size()), erased) << shown.out;
+	const Outcome plain = shell(check + " 2>&1 >/dev/null");
+	EXPECT_EQ(plain.exit_status, 0);
+	EXPECT_EQ(plain.out, "");
+}
 }

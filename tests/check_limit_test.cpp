@@ -11,9 +11,12 @@
 #include "report.h"
 #include "verdict.h"
 
+#include "metrics_page.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <vector>
 #include <cstdlib>
 #include <ostream>
 #include <string>
@@ -512,6 +515,74 @@ TEST(Origin, TheBatchSystemsNameFirst)
 	EXPECT_EQ(origin_from_environment().node_from, "host name");
 	EXPECT_NE(origin_from_environment().node, "");
 	unsetenv("SLURM_PROCID");
+}
+
+}
+
+namespace {
+
+/* Each verdict's page: one series set, whichever verdict it gives. */
+TEST(LimitMetrics, EveryVerdictOnTheSameSeries)
+{
+	struct Case {
+		Verdict verdict;
+		const char *name, *ok;
+	};
+	const Case cases[] = {
+	    {Verdict::ok, "ok", "1"},
+	    {Verdict::ok_shared, "ok", "1"},
+	    {Verdict::faster, "faster", "0"},
+	    {Verdict::slower_throttled, "slower-over-throttled", "0"},
+	    {Verdict::slower_contention, "slower-not-throttled", "0"},
+	    {Verdict::unexpected_limit, "unexpected-limit", "0"},
+	    {Verdict::limit_changed, "limit-changed", "0"},
+	};
+	Report r;
+	r.origin = {"n1", "SLURMD_NODENAME", "7", "0", ""};
+	r.figures.wall = 1.25;
+	r.figures.expect = 0.5;
+	r.figures.found = 0.5;
+	r.figures.run_queue = 0.2;
+	const std::string labels = "node=\"n1\",job=\"7\",task=\"0\"";
+	std::vector<std::string> first;
+	for (const Case &c : cases) {
+		r.verdict = c.verdict;
+		const std::string page = limit_metrics(r, 1796927255.5);
+		const std::vector<std::string> series = series_of(page);
+		if (first.empty())
+			first = series;
+		EXPECT_EQ(series, first) << c.name;
+		EXPECT_EQ(value_of(page, "cpuspend_limit_check_ok{" + labels + "}"), c.ok) << c.name;
+		EXPECT_EQ(value_of(page, "cpuspend_limit_check_verdict{" + labels + ",verdict=\"" +
+		    c.name + "\"}"), "1") << c.name;
+		int ones = 0;
+		for (const std::string &s : series) {
+			if (s.rfind("cpuspend_limit_check_verdict{", 0) == 0)
+				ones += value_of(page, s) == "1" ? 1 : 0;
+		}
+		EXPECT_EQ(ones, 1) << c.name;
+		EXPECT_EQ(value_of(page, "cpuspend_limit_check_ratio{" + labels + "}"), "1.25");
+		EXPECT_EQ(value_of(page, "cpuspend_limit_check_expected_limit_cpus{" + labels + "}"),
+		    "0.5");
+		EXPECT_EQ(value_of(page, "cpuspend_limit_check_slow_seconds{" + labels +
+		    ",cause=\"run_queue\"}"), "0.2");
+		EXPECT_EQ(value_of(page, "cpuspend_limit_check_last_run_timestamp_seconds{" + labels +
+		    "}"), "1796927255.5");
+		if (have_promtool()) {
+			EXPECT_EQ(promtool_problems(page), "") << c.name;
+		}
+	}
+	const std::string cannot = cannot_check_metrics(r.origin, 0.5);
+	EXPECT_EQ(value_of(cannot, "cpuspend_limit_check_ok{" + labels + "}"), "0");
+	EXPECT_EQ(value_of(cannot, "cpuspend_limit_check_verdict{" + labels +
+	    ",verdict=\"cannot-check\"}"), "1");
+	EXPECT_EQ(value_of(cannot, "cpuspend_limit_check_verdict{" + labels +
+	    ",verdict=\"ok\"}"), "0");
+	EXPECT_NE(value_of(cannot, "cpuspend_limit_check_last_run_timestamp_seconds{" + labels +
+	    "}"), "");
+	if (have_promtool()) {
+		EXPECT_EQ(promtool_problems(cannot), "");
+	}
 }
 
 }

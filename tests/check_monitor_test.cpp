@@ -9,7 +9,10 @@
 
 #include "scrape.h"
 #include "source.h"
+#include "report.h"
 #include "verdict.h"
+
+#include "metrics_page.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +21,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -341,6 +345,61 @@ TEST(Scrape, LinesOfTheFormat)
 			EXPECT_TRUE(std::isnan(s.value)) << c.line;
 		else
 			EXPECT_EQ(s.value, c.value) << c.line;
+	}
+}
+
+}
+
+namespace {
+
+TEST(MonitorMetrics, EveryVerdictOnTheSameSeries)
+{
+	const struct {
+		MonitorVerdict verdict;
+		const char *name, *ok;
+	} cases[] = {
+	    {MonitorVerdict::accurate, "accurate", "1"},
+	    {MonitorVerdict::under, "under", "0"},
+	    {MonitorVerdict::over, "over", "0"},
+	    {MonitorVerdict::missing, "missing", "0"},
+	    {MonitorVerdict::reset, "reset", "0"},
+	};
+	MonitorReport r;
+	r.origin = {"n1", "NODE_NAME", "", "", "pod-1"};
+	r.figures.spent = 2;
+	r.figures.seen = 1.5;
+	const std::string labels = "node=\"n1\",pod=\"pod-1\"";
+	std::vector<std::string> first;
+	for (const auto &c : cases) {
+		r.verdict = c.verdict;
+		const std::string page = monitor_metrics(r, 1796927255.5);
+		const std::vector<std::string> series = series_of(page);
+		if (first.empty())
+			first = series;
+		EXPECT_EQ(series, first) << c.name;
+		EXPECT_EQ(value_of(page, "cpuspend_monitor_check_ok{" + labels + "}"), c.ok) << c.name;
+		int ones = 0;
+		for (const std::string &s : series) {
+			if (s.rfind("cpuspend_monitor_check_verdict{", 0) == 0)
+				ones += value_of(page, s) == "1" ? 1 : 0;
+		}
+		EXPECT_EQ(ones, 1) << c.name;
+		EXPECT_EQ(value_of(page, "cpuspend_monitor_check_verdict{" + labels + ",verdict=\"" +
+		    c.name + "\"}"), "1") << c.name;
+		EXPECT_EQ(value_of(page, "cpuspend_monitor_check_difference_ratio{" + labels + "}"),
+		    "-0.25");
+		EXPECT_EQ(value_of(page, "cpuspend_monitor_check_seen_seconds{" + labels + "}"), "1.5");
+		EXPECT_EQ(value_of(page, "cpuspend_monitor_check_spent_seconds{" + labels + "}"), "2");
+		if (have_promtool()) {
+			EXPECT_EQ(promtool_problems(page), "") << c.name;
+		}
+	}
+	const std::string cannot = cannot_check_metrics(r.origin);
+	EXPECT_EQ(value_of(cannot, "cpuspend_monitor_check_ok{" + labels + "}"), "0");
+	EXPECT_EQ(value_of(cannot, "cpuspend_monitor_check_verdict{" + labels +
+	    ",verdict=\"cannot-check\"}"), "1");
+	if (have_promtool()) {
+		EXPECT_EQ(promtool_problems(cannot), "");
 	}
 }
 
