@@ -59,6 +59,6 @@ COPY --from=build /rootfs/ /
 USER 65534:65534
 LABEL org.opencontainers.image.title="cpuspend" \
       org.opencontainers.image.description="CPU load that stops after a set amount of its own processor time, and checks of CPU limits and monitors" \
-      org.opencontainers.image.version="1.3.0" \
+      org.opencontainers.image.version="1.4.0" \
       org.opencontainers.image.licenses="ISC"
 ENTRYPOINT ["/usr/bin/tini", "--", "/usr/bin/cpuspend"]

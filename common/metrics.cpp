@@ -17,6 +17,8 @@
 #include "process.h"
 
 static constexpr mode_t textfile_mode = 0644;
+/* Past this a double no longer holds every whole number. */
+static constexpr double whole_most = 9007199254740992;
 
 Labels
 origin_labels(const Origin &o)
@@ -57,6 +59,11 @@ sample_value(double value)
 	if (std::isinf(value))
 		return value > 0 ? "+Inf" : "-Inf";
 	char text[sizeof "-1.2345678901234567e+308"];
+	/* Whole numbers as people write them, 10 rather than 1e+01. */
+	if (value == std::trunc(value) && std::fabs(value) < whole_most) {
+		std::snprintf(text, sizeof text, "%.0f", value);
+		return text;
+	}
 	for (int digits = 1;; digits++) {
 		std::snprintf(text, sizeof text, "%.*g", digits, value);
 		if (digits >= std::numeric_limits<double>::max_digits10 ||

@@ -38,6 +38,8 @@ TEST(MetricsWriter, SeriesAsPrometheusReadsThem)
 	    {{{"node", "bad\xff"}}, 1, "x{node=\"bad\xef\xbf\xbd\"} 1\n"},
 	    {{{"node", "n"}, {"pod", "p"}}, 1796927255.718221, "x{node=\"n\",pod=\"p\"} 1796927255.718221\n"},
 	    {{}, 0.1, "x 0.1\n"},
+	    {{}, 10, "x 10\n"},
+	    {{}, -0.0, "x -0\n"},
 	    {{}, 1e-7, "x 1e-07\n"},
 	    {{}, std::strtod("nan", nullptr), "x NaN\n"},
 	    {{}, std::strtod("inf", nullptr), "x +Inf\n"},
