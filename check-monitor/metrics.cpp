@@ -3,24 +3,15 @@
 
 #include "metrics.h"
 
-static constexpr char cannot_check_verdict[] = "cannot-check";
-
-/* Every verdict has a series, so that the set of series never changes. */
 static void
 verdicts(MetricsWriter &m, const char *given)
 {
-	static constexpr MonitorVerdict all[] = {
-	    MonitorVerdict::accurate, MonitorVerdict::under, MonitorVerdict::over,
-	    MonitorVerdict::missing, MonitorVerdict::reset,
-	};
-	m.family("cpuspend_monitor_check_verdict",
-	    "1 for the verdict of the last check of the monitor, 0 for every other.");
-	for (const MonitorVerdict v : all) {
-		const std::string name = verdict_name(v);
-		m.series("cpuspend_monitor_check_verdict", {{"verdict", name}}, name == given ? 1 : 0);
-	}
-	m.series("cpuspend_monitor_check_verdict", {{"verdict", cannot_check_verdict}},
-	    std::string(cannot_check_verdict) == given ? 1 : 0);
+	std::vector<std::string> names;
+	for (const MonitorVerdict v : {MonitorVerdict::accurate, MonitorVerdict::under,
+	    MonitorVerdict::over, MonitorVerdict::missing, MonitorVerdict::reset})
+		names.emplace_back(verdict_name(v));
+	verdict_family(m, "cpuspend_monitor_check_verdict",
+	    "1 for the verdict of the last check of the monitor, 0 for every other.", names, given);
 }
 
 static void

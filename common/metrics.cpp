@@ -104,6 +104,16 @@ MetricsWriter::gauge(const std::string &name, const char *help, double value)
 	return family(name, help).series(name, {}, value);
 }
 
+void
+verdict_family(MetricsWriter &m, const std::string &name, const char *help,
+    const std::vector<std::string> &verdicts, const std::string &given)
+{
+	m.family(name, help);
+	for (const std::string &verdict : verdicts)
+		m.series(name, {{"verdict", verdict}}, verdict == given ? 1 : 0);
+	m.series(name, {{"verdict", cannot_check_verdict}}, given == cannot_check_verdict ? 1 : 0);
+}
+
 double
 unix_seconds()
 {

@@ -36,6 +36,17 @@ private:
 	std::string out_;
 };
 
+/* The verdict of a check that could not be made. */
+constexpr char cannot_check_verdict[] = "cannot-check";
+
+/*
+ * A family of a series for each of verdicts and for cannot-check: 1 for
+ * the one given, 0 for every other, so that the set of series never
+ * changes whatever the verdict.
+ */
+void verdict_family(MetricsWriter &m, const std::string &name, const char *help,
+    const std::vector<std::string> &verdicts, const std::string &given);
+
 /* Seconds since the epoch, now, as a *_timestamp_seconds gauge has it. */
 double unix_seconds();
 

@@ -29,6 +29,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "metrics_page.h"
 #include "process.h"
 
 namespace {
@@ -357,15 +358,6 @@ shell(const std::string &line)
 	Launch launch;
 	launch.program = "/bin/bash";
 	return Child({"-c", line}, launch).wait();
-}
-
-std::string
-file_contents(const std::string &path)
-{
-	std::ifstream in(path);
-	std::stringstream text;
-	text << in.rdbuf();
-	return text.str();
 }
 
 /* Where the metrics cannot go, the report is still out, and one line says why not. */

@@ -10,11 +10,22 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
+
+/* All a file holds, or "" when it cannot be read. */
+inline std::string
+file_contents(const std::string &path)
+{
+	std::ifstream in(path);
+	std::stringstream text;
+	text << in.rdbuf();
+	return text.str();
+}
 
 /* Each series of the page, name and labels, in order. */
 inline std::vector<std::string>

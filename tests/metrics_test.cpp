@@ -68,15 +68,6 @@ TEST(MetricsWriter, OriginLabelsOnlyWhereKnown)
 	    (Labels{{"node", "n"}, {"pod", "p"}}));
 }
 
-std::string
-contents(const std::string &path)
-{
-	std::ifstream in(path);
-	std::stringstream text;
-	text << in.rdbuf();
-	return text.str();
-}
-
 /* The names in a directory, but . and .., in order. */
 std::string
 listing(const std::string &dir)
@@ -117,7 +108,7 @@ TEST_F(Textfile, ReplacedWholeWithNothingLeftBeside)
 	const std::string path = dir_ + "/check.prom";
 	std::ofstream(path) << "old 1\n";
 	ASSERT_EQ(write_textfile(path.c_str(), "new 2\n"), "");
-	EXPECT_EQ(contents(path), "new 2\n");
+	EXPECT_EQ(file_contents(path), "new 2\n");
 	EXPECT_EQ(listing(dir_), "check.prom ");
 	struct stat st {};
 	ASSERT_EQ(stat(path.c_str(), &st), 0);
@@ -142,7 +133,7 @@ TEST_F(Textfile, AFailureLeavesTheEarlierFileAndNoTemporary)
 		const std::string why = write_textfile(c.path.c_str(), "new 2\n");
 		EXPECT_EQ(why, "cannot write " + c.path + c.said);
 	}
-	EXPECT_EQ(contents(path), "old 1\n");
+	EXPECT_EQ(file_contents(path), "old 1\n");
 	EXPECT_EQ(listing(dir_), "check.prom taken.prom ");
 }
 
