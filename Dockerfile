@@ -45,6 +45,7 @@ COPY common/ common/
 COPY check-limit/ check-limit/
 COPY check-monitor/ check-monitor/
 COPY man/ man/
+COPY examples/systemd/ examples/systemd/
 RUN . /target.env \
  && cmake -S . -B build -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release -DCPUSPEND_STATIC=ON $toolchain \
  && cmake --build build \
