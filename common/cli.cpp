@@ -181,10 +181,14 @@ check_shared_options(const Cli &cli, const CopyOptions &o)
 		conflict = "give --json or --metrics, not both";
 	else if (!o.http.bearer_token_file.empty() && !o.http.basic_auth_file.empty())
 		conflict = "give --bearer-token-file or --basic-auth-file, not both";
-	if (conflict == nullptr)
-		return;
-	std::fprintf(stderr, "%s: %s\n", cli.name, conflict);
-	usage_error(cli, nullptr, nullptr);
+	if (conflict != nullptr) {
+		std::fprintf(stderr, "%s: %s\n", cli.name, conflict);
+		usage_error(cli, nullptr, nullptr);
+	}
+	/* Credentials that cannot be read are found before a run, not after it. */
+	const std::string unreadable = o.metrics.push.empty() ? "" : credentials_problem(o.http);
+	if (!unreadable.empty())
+		cannot_check(cli, unreadable);
 }
 
 void

@@ -386,6 +386,20 @@ TEST(CheckLimitProgram, MetricsThatCannotGoOutExitTwoAfterTheReport)
 	}
 }
 
+/* A credential file for the push that cannot be read ends the check before the copies run. */
+TEST(CheckLimitProgram, UnreadablePushCredentialsEndTheCheckFirst)
+{
+	for (const std::string &run_line : {limit_run, monitor_run}) {
+		const std::string line = run_line + " --push https://127.0.0.1:1 "
+		    "--bearer-token-file /nonexistent/token";
+		const Outcome run = shell(line);
+		EXPECT_EQ(run.exit_status, 2) << line;
+		EXPECT_EQ(run.out, "") << line;
+		EXPECT_NE(run.err.find("/nonexistent/token"), std::string::npos) << line << ": " << run.err;
+		EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << line << ": " << run.err;
+	}
+}
+
 /* A check that cannot be made still says so in its textfile, so that an alert fires. */
 TEST(CheckLimitProgram, ACheckThatCannotRunStillWritesItsMetrics)
 {
